@@ -1,0 +1,38 @@
+# Debian 12 packages the project needs, and a way to install whichever are missing.
+# Sourced by tools/play and tools/check.
+
+SORMIO_BUILD_PACKAGES=(
+    cmake ninja-build g++ qt6-base-dev
+    fonts-lato fonts-dejavu-core fonts-dancingscript
+)
+SORMIO_TEST_PACKAGES=(
+    googletest libgtest-dev clang-format
+    xvfb xauth xdotool x11-apps x11-utils libx11-dev python3
+)
+
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then
+        "$@"
+    elif command -v sudo >/dev/null 2>&1; then
+        sudo "$@"
+    else
+        echo "sormio: these packages must be installed as root: ${*: -1}" >&2
+        return 1
+    fi
+}
+
+ensure_packages() {
+    local missing=() p
+    for p in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+            missing+=("$p")
+        fi
+    done
+    if [ ${#missing[@]} -eq 0 ]; then
+        return 0
+    fi
+    echo "sormio: installing ${missing[*]}" >&2
+    as_root apt-get update -q &&
+        as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
+            "${missing[@]}"
+}
