@@ -1,0 +1,347 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QImage>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTest>
+#include <memory>
+
+#include "frmsormio.h"
+#include "key_table.h"
+
+namespace sormio {
+namespace {
+
+const QRgb kBlack = qRgb(0, 0, 0);
+const QRgb kRed = qRgb(255, 0, 0);
+const QRgb kBlue = qRgb(0, 0, 255);
+const QRgb kWhite = qRgb(255, 255, 255);
+
+class WindowTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        window = std::make_unique<Frmsormio>();
+        window->setBell([this] { ++beeps; });
+        QApplication::setActiveWindow(window.get());
+    }
+
+    std::unique_ptr<Frmsormio> window;
+    int beeps = 0;
+
+    Game& game() { return window->game(); }
+    // The next draw of the sampler, fixed so that a test knows its target.
+    void nextTarget(char glyph) {
+        game().state.sample = static_cast<float>(KeyTable::keyOfCharCode(glyph).value());
+    }
+    void start(char glyph) {
+        nextTarget(glyph);
+        QTest::keyClick(window.get(), Qt::Key_F1);
+    }
+    QWidget* keyTarget() {
+        QWidget* focus = QApplication::focusWidget();
+        return focus != nullptr ? focus : window.get();
+    }
+    void type(const QString& text, Qt::Key key = Qt::Key_unknown,
+              Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QWidget* target = keyTarget();
+        QTest::sendKeyEvent(QTest::Press, target, key, text, modifiers);
+        QTest::sendKeyEvent(QTest::Release, target, key, text, modifiers);
+    }
+    QImage picture() { return window->client()->grab().toImage(); }
+    static QRgb tileInterior(const QImage& image, int tile) {
+        const TilePosition p = KeyTable::positionOfTile(tile);
+        return image.pixel(p.left + 2, p.top + 2);
+    }
+    static int tilesOf(const QImage& image, QRgb colour) {
+        int n = 0;
+        for (int tile = 0; tile < 36; ++tile) {
+            n += tileInterior(image, tile) == colour ? 1 : 0;
+        }
+        return n;
+    }
+    static int barLength(const QImage& image) {
+        int length = 0;
+        while (100 + length < 800 && image.pixel(100 + length, 304) == kWhite) {
+            ++length;
+        }
+        return length;
+    }
+    int tileOf(char glyph) { return KeyTable::tileOfKey(KeyTable::keyOfCharCode(glyph).value()); }
+};
+
+TEST_F(WindowTest, everyControlSitsWhereTheLayoutPutsIt) {
+    // Client area 800 x 450 below the menu bar, fixed; tiles per the key table; labels as drawn.
+    EXPECT_EQ(window->windowTitle(), "Sormio IV");
+    EXPECT_EQ(window->client()->size(), QSize(800, 450));
+    EXPECT_EQ(window->client()->y(), window->menuBar()->height());
+    EXPECT_EQ(window->minimumSize(), window->maximumSize());
+    EXPECT_FALSE(window->windowIcon().isNull());
+    EXPECT_EQ(window->windowIcon().availableSizes(), (QList<QSize>{QSize(32, 32), QSize(16, 16)}));
+    for (const KeyRow& row : KeyTable::rows()) {
+        const Label* tile =
+            window->findChild<Label*>(QStringLiteral("Lblkirjain(%1)").arg(row.tile));
+        ASSERT_NE(tile, nullptr);
+        EXPECT_EQ(tile->geometry(), QRect(row.left, row.top, 33, 33));
+        EXPECT_EQ(tile->text(), QString(QLatin1Char(row.glyph)));
+        EXPECT_TRUE(tile->isVisible());
+    }
+    struct Expected {
+        const char* name;
+        QRect geometry;
+        QString text;
+        bool visible;
+    };
+    for (const Expected& e : {Expected{"Label1", {208, 128, 401, 33}, "", true},
+                              Expected{"Lblpisteet", {376, 320, 49, 33}, "0", false},
+                              Expected{"Lblotsikko", {16, 8, 769, 129}, "SORMIO IV", true}}) {
+        const Label* label = window->findChild<Label*>(e.name);
+        ASSERT_NE(label, nullptr) << e.name;
+        EXPECT_EQ(label->geometry(), e.geometry) << e.name;
+        EXPECT_EQ(label->isVisible(), e.visible) << e.name;
+        if (!e.text.isEmpty()) {
+            EXPECT_EQ(label->text(), e.text);
+        }
+    }
+    const QWidget* bar = window->findChild<QWidget*>(QStringLiteral("Picture1"));
+    ASSERT_EQ(bar, window->picture1());
+    EXPECT_EQ(bar->geometry(), QRect(100, 304, 600, 1));
+    EXPECT_FALSE(bar->isVisible());
+    EXPECT_FALSE(bar->isEnabled());
+}
+
+TEST_F(WindowTest, theMenuHoldsItsThreeCommandsWithoutAccessKeys) {
+    const QList<QAction*> menus = window->menuBar()->actions();
+    ASSERT_EQ(menus.size(), 1);
+    EXPECT_EQ(menus[0]->text(), "Ohjelma");
+    const QList<QAction*> items = menus[0]->menu()->actions();
+    ASSERT_EQ(items.size(), 3);
+    EXPECT_EQ(items[0]->text(), "Käynnistä");
+    EXPECT_EQ(items[0]->shortcut(), QKeySequence(Qt::Key_F1));
+    EXPECT_EQ(items[1]->text(), "Äänet päällä");
+    EXPECT_EQ(items[1]->shortcut(), QKeySequence(Qt::Key_F3));
+    EXPECT_EQ(items[2]->text(), "Lopeta");
+    EXPECT_TRUE(items[2]->shortcut().isEmpty());
+}
+
+TEST_F(WindowTest, thePictureFollowsStartHitMissAndTimeOut) {
+    // Start: one red tile, the full bar on row 304, the score. A hit: the next red tile, a bar
+    // 3 px shorter. A miss: the typed key blue beside the red target, no bar.
+    QImage image = picture();
+    EXPECT_EQ(tilesOf(image, kBlack), 36);
+    EXPECT_EQ(image.pixel(240, 168), Label::kBorder.rgb()) << "tiles have a visible border";
+    EXPECT_EQ(barLength(image), 0);
+
+    start('E');
+    image = picture();
+    EXPECT_EQ(tileInterior(image, 12), kRed);
+    EXPECT_EQ(tilesOf(image, kBlack), 35);
+    EXPECT_EQ(image.pixel(320, 200), Label::kBorder.rgb());
+    EXPECT_EQ(barLength(image), 600);
+    EXPECT_EQ(image.pixel(99, 304), kBlack);
+    EXPECT_TRUE(window->lblpisteet()->isVisible());
+
+    nextTarget('Q');
+    type("e", Qt::Key_E);
+    image = picture();
+    EXPECT_EQ(tileInterior(image, tileOf('Q')), kRed);
+    EXPECT_EQ(tilesOf(image, kBlack), 35);
+    EXPECT_EQ(barLength(image), 597);
+    EXPECT_EQ(window->lblpisteet()->text(), " 1");
+
+    type("w", Qt::Key_W);
+    image = picture();
+    EXPECT_EQ(tileInterior(image, tileOf('Q')), kRed);
+    EXPECT_EQ(tileInterior(image, tileOf('W')), kBlue);
+    EXPECT_EQ(tilesOf(image, kBlack), 34);
+    EXPECT_EQ(barLength(image), 0);
+    EXPECT_EQ(window->lblpisteet()->text(), " 1");
+
+    // A time-out after a hit: nothing turns blue. A short bar keeps the test quick.
+    start('E');
+    type("e", Qt::Key_E);
+    game().state.startwidth = 9;
+    game().paaohjelma();
+    QTRY_VERIFY_WITH_TIMEOUT(!window->countdownRunning(), 2000);
+    image = picture();
+    EXPECT_EQ(tilesOf(image, kRed), 1);
+    EXPECT_EQ(tilesOf(image, kBlue), 0);
+    EXPECT_EQ(barLength(image), 0);
+    EXPECT_EQ(game().state.timedout, 1);
+}
+
+TEST_F(WindowTest, theCountdownShrinksTheBarFromItsRightEnd) {
+    start('E');
+    QTest::qWait(100);
+    const QRect bar = window->picture1()->geometry();
+    EXPECT_EQ(bar.left(), 100);
+    EXPECT_LT(bar.width(), 600);
+    EXPECT_EQ(bar.width() % 3, 0);
+}
+
+struct Typed {
+    const char* name;
+    QString text;
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+};
+
+void PrintTo(const Typed& t, std::ostream* os) {
+    *os << t.name;
+}
+
+class HitTest : public WindowTest, public ::testing::WithParamInterface<Typed> {};
+
+TEST_P(HitTest, lowerUpperAndCapsLockLettersAreTheSameHit) {
+    start('E');
+    type(GetParam().text, GetParam().key, GetParam().modifiers);
+    EXPECT_EQ(game().state.score, 1);
+    EXPECT_TRUE(window->countdownRunning());
+}
+
+INSTANTIATE_TEST_SUITE_P(Letters, HitTest,
+                         ::testing::Values(Typed{"lower", "e", Qt::Key_E, Qt::NoModifier},
+                                           Typed{"shift", "E", Qt::Key_E, Qt::ShiftModifier},
+                                           Typed{"caps_lock", "E", Qt::Key_E, Qt::NoModifier}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+class MissTest : public WindowTest, public ::testing::WithParamInterface<Typed> {};
+
+TEST_P(MissTest, keysOutsideTheTableEndTheGameWithoutBlue) {
+    start('E');
+    type(GetParam().text, GetParam().key, GetParam().modifiers);
+    const QImage image = picture();
+    EXPECT_EQ(tilesOf(image, kBlue), 0);
+    EXPECT_EQ(tilesOf(image, kRed), 1);
+    EXPECT_EQ(barLength(image), 0);
+    EXPECT_FALSE(window->countdownRunning());
+    EXPECT_EQ(beeps, 19);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    NonKeys, MissTest,
+    ::testing::Values(Typed{"a_umlaut", "ä", Qt::Key_Adiaeresis, Qt::NoModifier},
+                      Typed{"enter", "\r", Qt::Key_Return, Qt::NoModifier},
+                      Typed{"space", " ", Qt::Key_Space, Qt::NoModifier},
+                      Typed{"backspace", "\b", Qt::Key_Backspace, Qt::NoModifier},
+                      Typed{"escape", "\x1b", Qt::Key_Escape, Qt::NoModifier},
+                      Typed{"tab", "\t", Qt::Key_Tab, Qt::NoModifier},
+                      Typed{"control_e", "\x05", Qt::Key_E, Qt::ControlModifier},
+                      Typed{"fullwidth_e", QString(QChar(0xFF25)), Qt::Key_unknown, Qt::NoModifier},
+                      Typed{"emoji", QString::fromUtf8("\xF0\x9F\x98\x80"), Qt::Key_unknown,
+                            Qt::NoModifier}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(WindowTest, keysWithoutTextDoNothingDuringATurn) {
+    start('E');
+    for (Qt::Key key : {Qt::Key_Left, Qt::Key_Shift, Qt::Key_CapsLock, Qt::Key_F5}) {
+        type(QString(), key);
+    }
+    EXPECT_TRUE(window->countdownRunning());
+    EXPECT_EQ(beeps, 0);
+}
+
+TEST_F(WindowTest, severalCharactersInOneEventAreKeyPressesInOrder) {
+    // "e" scores, "x" misses and lights X blue, and the last "e" finds no bar to go to.
+    start('E');
+    nextTarget('E');
+    type("exe");
+    EXPECT_EQ(game().state.score, 1);
+    EXPECT_EQ(tileInterior(picture(), tileOf('X')), kBlue);
+    EXPECT_EQ(beeps, 1 + 19);
+}
+
+TEST_F(WindowTest, keysWhileNoTurnRunsChangeNothing) {
+    // Before the first Start, and after a game over.
+    const QImage before = picture();
+    type("e", Qt::Key_E);
+    type("0", Qt::Key_0);
+    EXPECT_EQ(picture(), before);
+    start('E');
+    type("w", Qt::Key_W);
+    const QImage over = picture();
+    const int beepsAtGameOver = beeps;
+    type("e", Qt::Key_E);
+    type("q", Qt::Key_Q);
+    EXPECT_EQ(picture(), over);
+    EXPECT_EQ(beeps, beepsAtGameOver);
+    EXPECT_EQ(game().state.score, 0);
+}
+
+TEST_F(WindowTest, startDuringATurnBeginsAFreshGameAndClearsBlue) {
+    start('E');
+    type("e", Qt::Key_E);
+    type("e", Qt::Key_E);
+    start('Z');
+    QImage image = picture();
+    EXPECT_EQ(window->lblpisteet()->text(), "0");
+    EXPECT_EQ(barLength(image), 600);
+    EXPECT_EQ(tileInterior(image, tileOf('Z')), kRed);
+    EXPECT_EQ(tilesOf(image, kBlack), 35);
+    type("w", Qt::Key_W);
+    start('A');
+    image = picture();
+    EXPECT_EQ(tilesOf(image, kBlue), 0);
+    EXPECT_EQ(tileInterior(image, tileOf('A')), kRed);
+    EXPECT_TRUE(window->picture1()->hasFocus());
+}
+
+TEST_F(WindowTest, soundTogglesCaptionAndBeepsAndBackAgain) {
+    // One beep a hit and 19 a game over with sound on; none with it off; F3 twice restores.
+    start('E');
+    type("e", Qt::Key_E);
+    EXPECT_EQ(beeps, 1);
+    QTest::keyClick(window->picture1(), Qt::Key_F3);  // during a turn, with the bar focused
+    EXPECT_EQ(window->mnusound()->text(), "Äänet poissa");
+    EXPECT_EQ(game().state.soundoff, 1);
+    EXPECT_TRUE(window->countdownRunning());
+    type("e", Qt::Key_E);
+    type("w", Qt::Key_W);
+    EXPECT_EQ(beeps, 1);
+    QTest::keyClick(window.get(), Qt::Key_F3);
+    EXPECT_EQ(window->mnusound()->text(), "Äänet päällä");
+    EXPECT_EQ(game().state.soundoff, 0);
+    start('E');
+    type("w", Qt::Key_W);
+    EXPECT_EQ(beeps, 1 + 19);
+}
+
+TEST_F(WindowTest, aTurnRepaintsOnlyWhatChanged) {
+    // All 36 tiles are painted every turn, but only the old and the new target redraw.
+    start('E');
+    QApplication::processEvents();
+    struct Counter : QObject {
+        int tiles = 0;
+        bool eventFilter(QObject* watched, QEvent* event) override {
+            if (event->type() == QEvent::Paint && dynamic_cast<Label*>(watched) != nullptr &&
+                watched->objectName().startsWith("Lblkirjain")) {
+                ++tiles;
+            }
+            return false;
+        }
+    } counter;
+    for (int tile = 0; tile < 36; ++tile) {
+        window->tile(tile)->installEventFilter(&counter);
+    }
+    nextTarget('Q');
+    type("e", Qt::Key_E);
+    window->client()->repaint();
+    EXPECT_LE(counter.tiles, 2);
+    counter.tiles = 0;
+    nextTarget('Q');
+    type("q", Qt::Key_Q);
+    window->client()->repaint();
+    EXPECT_LE(counter.tiles, 1) << "same target again: at most that tile redraws";
+}
+
+}  // namespace
+}  // namespace sormio
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,97 @@
+#pragma once
+
+#include <QAction>
+#include <QMainWindow>
+#include <array>
+#include <chrono>
+#include <functional>
+
+#include "game.h"
+#include "label.h"
+#include "screen.h"
+#include "ticker.h"
+
+namespace sormio {
+
+class Bar;
+
+// The game's one window. It owns the game and every control for the whole run, implements
+// Screen on those controls, and turns menu commands, key presses and timer ticks into calls of
+// the game's procedures.
+class Frmsormio : public QMainWindow, public Screen {
+  public:
+    static constexpr int kClientWidth = 800;
+    static constexpr int kClientHeight = 450;
+    static constexpr std::chrono::milliseconds kCountdownPeriod{10};
+    static constexpr std::chrono::milliseconds kSamplerPeriod{10};
+    static const QColor kBarColour;
+
+    Frmsormio();
+    ~Frmsormio() override;
+
+    // Screen
+    void paintTile(int tile, TileColour colour) override;
+    float barWidth() const override;
+    void setBarWidth(float px) override;
+    void setBarShown(bool on) override;
+    void setBarEnabled(bool on) override;
+    void setCountdown(bool on) override;
+    void setScoreCaption(const std::string& text) override;
+    void showScore() override;
+    void beep() override;
+
+    void Form_Load();
+    void mnustart_Click() { game_.mnustart_Click(); }
+    void mnusound_Click();
+    void mnuquit_Click();
+    void picture1_KeyPress(std::int16_t& keyascii) { game_.picture1_KeyPress(keyascii); }
+
+    // One key event's text: each character is a key press of its own, for as long as the bar
+    // still takes keys (a miss hides it, and the rest of the text goes nowhere).
+    void typeText(const QString& text);
+
+    Game& game() { return game_; }
+    QWidget* client() const { return centralWidget(); }
+    Bar* picture1() const { return picture1_; }
+    Label* tile(int index) const { return lblkirjain_[index]; }
+    Label* lblpisteet() const { return lblpisteet_; }
+    QAction* mnusound() const { return mnusound_; }
+    bool countdownRunning() const { return tmr1_.isActive(); }
+    // Where beep() goes; the window system's bell unless a test listens instead.
+    void setBell(std::function<void()> bell) { bell_ = std::move(bell); }
+
+  private:
+    void buildMenu();
+    void buildControls();
+
+    Game game_;
+    Ticker tmr2_;
+    Ticker tmr1_;
+    Bar* picture1_ = nullptr;
+    std::array<Label*, 36> lblkirjain_{};
+    Label* label1_ = nullptr;
+    Label* lblpisteet_ = nullptr;
+    Label* lblotsikko_ = nullptr;
+    QAction* mnustart_ = nullptr;
+    QAction* mnusound_ = nullptr;
+    QAction* mnuquit_ = nullptr;
+    std::function<void()> bell_;
+};
+
+// The countdown bar: a one-pixel line that, while shown and enabled, holds the keyboard focus
+// and hands every typed character to the game.
+class Bar : public QWidget {
+  public:
+    Bar(QWidget* parent, Frmsormio& window);
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    // Tab is a key like any other here, not a move to the next control.
+    bool focusNextPrevChild(bool) override { return false; }
+
+  private:
+    Frmsormio& window_;
+};
+
+}  // namespace sormio

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QString>
+#include <QWidget>
+
+namespace sormio {
+
+// A caption on a solid background, optionally framed by a one-pixel border. Drawn by hand rather
+// than with a style sheet: each turn paints all 36 tiles, and a colour that did not change must
+// cost nothing and repaint nothing.
+class Label : public QWidget {
+  public:
+    Label(QWidget* parent, const QString& name, const QRect& geometry, const QFont& font,
+          const QString& text, bool border);
+
+    QString text() const { return text_; }
+    void setText(const QString& text);
+    QColor background() const { return background_; }
+    void setBackground(const QColor& colour);
+
+    static const QColor kForeground;
+    static const QColor kBorder;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    QString text_;
+    QColor background_ = Qt::black;
+    bool border_;
+};
+
+}  // namespace sormio

@@ -1,0 +1,40 @@
+#include <QApplication>
+#include <QByteArray>
+#include <cstdio>
+#include <cstdlib>
+
+#include "frmsormio.h"
+
+namespace {
+
+// While the application object connects to the window system, Qt's own complaints are held
+// back: without a display it prints several lines and then aborts with a core dump. Instead the
+// player gets one line and a plain non-zero exit.
+QByteArray heldBack;
+
+void startupMessages(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    if (type == QtFatalMsg) {
+        std::fputs("sormio: cannot open a window: no usable display (is DISPLAY set?)\n", stderr);
+        std::_Exit(EXIT_FAILURE);
+    }
+    heldBack += message.toLocal8Bit() + '\n';
+}
+
+}  // namespace
+
+int main(int, char**) {
+    // The game takes nothing from its command line, not even Qt's own options.
+    static int argc = 1;
+    static char name[] = "sormio";
+    static char* argv[] = {name, nullptr};
+
+    qInstallMessageHandler(startupMessages);
+    QApplication app(argc, argv);
+    qInstallMessageHandler(nullptr);
+    if (!heldBack.isEmpty()) {
+        std::fputs(heldBack.constData(), stderr);
+    }
+
+    sormio::Frmsormio window;
+    return QApplication::exec();
+}
