@@ -1,0 +1,407 @@
+#!/usr/bin/env python3
+"""Plays the game from the outside, as a person would: a real X server (Xvfb), the program
+started as a user starts it, real X key events (xdotool), and the pixels of the window read
+back (xwd). Bells are counted by xprobe, the harness's own X client.
+
+    play_test.py --game BIN --xprobe BIN --out DIR CASE     runs one case
+    play_test.py --game BIN --xprobe BIN --shot FILE.png    a screenshot of a game in progress
+"""
+import argparse
+import os
+import signal
+import struct
+import subprocess
+import sys
+import threading
+import time
+import zlib
+
+CLIENT_W, CLIENT_H = 800, 450
+BLACK, RED, BLUE, WHITE = (0, 0, 0), (255, 0, 0), (0, 0, 255), (255, 255, 255)
+BORDER = (0xC0, 0xC0, 0xC0)
+BAR_ROW, BAR_LEFT, BAR_WIDTH = 304, 100, 600
+TICK = 0.010
+
+ROWS = ["1234567890", "QWERTYUIOP", "ASDFGHJKL", "ZXCVBNM"]
+TILES = []  # (glyph, left, top) in tile order
+for r, keys in enumerate(ROWS):
+    for c, glyph in enumerate(keys):
+        TILES.append((glyph, 240 + 16 * r + 32 * c, 168 + 32 * r))
+
+
+class Failure(Exception):
+    pass
+
+
+def wait_for(what, condition, timeout, interval=0.02):
+    """Polls condition() until it returns something true; fails with `what` after timeout."""
+    deadline = time.monotonic() + timeout
+    while True:
+        result = condition()
+        if result:
+            return result
+        if time.monotonic() > deadline:
+            raise Failure(f"timed out after {timeout:.1f} s waiting for {what}")
+        time.sleep(interval)
+
+
+class Picture:
+    """The window's client area, decoded from an xwd dump of the top-level window."""
+
+    def __init__(self, xwd):
+        header = struct.unpack(">25I", xwd[:100])
+        header_size, _, fmt, depth, width, height = header[:6]
+        byte_order, bpp, stride, ncolors = header[7], header[11], header[12], header[19]
+        if fmt != 2 or bpp != 32 or depth < 24:
+            raise Failure(f"unexpected xwd format {fmt}, {bpp} bits per pixel, depth {depth}")
+        data = xwd[header_size + 12 * ncolors:]
+        if width != CLIENT_W or height < CLIENT_H:
+            raise Failure(f"window is {width} x {height}, expected 800 wide and 450 high below the menu")
+        self.menu_height = height - CLIENT_H
+        self.width, self.height = CLIENT_W, CLIENT_H
+        rows = []
+        for y in range(self.menu_height, height):
+            rows.append(data[y * stride:y * stride + 4 * width])
+        self.rows = rows
+        self.little = byte_order == 0
+
+    def pixel(self, x, y):
+        p = self.rows[y][4 * x:4 * x + 4]
+        return (p[2], p[1], p[0]) if self.little else (p[1], p[2], p[3])
+
+    def tile_colour(self, index):
+        _, left, top = TILES[index]
+        return self.pixel(left + 3, top + 3)
+
+    def tiles(self, colour):
+        return [i for i in range(len(TILES)) if self.tile_colour(i) == colour]
+
+    def bar_length(self):
+        n = 0
+        while BAR_LEFT + n < CLIENT_W and self.pixel(BAR_LEFT + n, BAR_ROW) == WHITE:
+            n += 1
+        return n
+
+    def region_has(self, x0, y0, x1, y1, colour):
+        return any(self.pixel(x, y) == colour for y in range(y0, y1) for x in range(x0, x1))
+
+    def region(self, x0, y0, x1, y1):
+        return [self.pixel(x, y) for y in range(y0, y1) for x in range(x0, x1)]
+
+    def save_png(self, path):
+        raw = b"".join(b"\x00" + bytes(c for x in range(self.width) for c in self.pixel(x, y))
+                       for y in range(self.height))
+
+        def chunk(kind, body):
+            return (struct.pack(">I", len(body)) + kind + body
+                    + struct.pack(">I", zlib.crc32(kind + body) & 0xFFFFFFFF))
+
+        with open(path, "wb") as f:
+            f.write(b"\x89PNG\r\n\x1a\n")
+            f.write(chunk(b"IHDR", struct.pack(">IIBBBBB", self.width, self.height, 8, 2, 0, 0, 0)))
+            f.write(chunk(b"IDAT", zlib.compress(raw, 6)))
+            f.write(chunk(b"IEND", b""))
+
+
+class Session:
+    """One X server, one bell counter and one run of the game; every process it starts is
+    ended by its own process id when the session closes, whatever happened."""
+
+    def __init__(self, game, xprobe):
+        self.game_path, self.xprobe_path = game, xprobe
+        self.procs = []
+        self.bells = []
+        self.game = None
+        self.window = None
+        self.last_picture = None
+
+    def _spawn(self, args, **kw):
+        proc = subprocess.Popen(args, env=self.env, start_new_session=True, **kw)
+        self.procs.append(proc)
+        return proc
+
+    def __enter__(self):
+        try:
+            self._start()
+        except BaseException:
+            self.close()
+            raise
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def _start(self):
+        self.env = {k: v for k, v in os.environ.items()
+                    if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XAUTHORITY")}
+        read_fd, write_fd = os.pipe()
+        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-noreset", "-nolisten", "tcp",
+                                 "-screen", "0", "1024x768x24"], pass_fds=(write_fd,),
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                start_new_session=True)
+        self.procs.append(xvfb)
+        os.close(write_fd)
+        number = b""
+        deadline = time.monotonic() + 10
+        while not number.endswith(b"\n"):
+            if time.monotonic() > deadline or xvfb.poll() is not None:
+                raise Failure("Xvfb did not start")
+            chunk = os.read(read_fd, 16)
+            if not chunk:
+                raise Failure("Xvfb did not report its display")
+            number += chunk
+        os.close(read_fd)
+        self.env["DISPLAY"] = ":" + number.decode().strip()
+
+        probe = self._spawn([self.xprobe_path, "bells"], stdout=subprocess.PIPE, text=True)
+        if probe.stdout.readline().strip() != "ready":
+            raise Failure("the bell counter did not start")
+
+        def count():
+            for line in probe.stdout:
+                if line.startswith("bell "):
+                    self.bells.append(float(line.split()[1]))
+        threading.Thread(target=count, daemon=True).start()
+
+        self.started_at = time.monotonic()
+        self.game = self._spawn([self.game_path], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.window = wait_for("the game's window", self._find_window, 10)
+        self.first_frame_at = None
+        wait_for("the first painted frame", lambda: self._painted(), 10)
+        self.xdo("windowfocus", "--sync", self.window)
+
+    def _find_window(self):
+        out = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Sormio IV$"],
+                             env=self.env, capture_output=True, text=True, timeout=10).stdout.split()
+        return out[0] if out else None
+
+    def _painted(self):
+        try:
+            picture = self.picture()
+        except Failure:
+            return False
+        if picture.tile_colour(0) == BLACK and picture.pixel(240, 168) == BORDER:
+            self.first_frame_at = time.monotonic()
+            return True
+        return False
+
+    def close(self):
+        for proc in reversed(self.procs):
+            if proc.poll() is None:
+                try:
+                    os.killpg(proc.pid, signal.SIGTERM)
+                except ProcessLookupError:
+                    pass
+        for proc in reversed(self.procs):
+            try:
+                proc.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                os.killpg(proc.pid, signal.SIGKILL)
+                proc.wait()
+        self.procs = []
+
+    def xdo(self, *args):
+        subprocess.run(["xdotool", *args], env=self.env, check=True, timeout=10)
+
+    def key(self, *keys):
+        self.xdo("key", "--clearmodifiers", *keys)
+
+    def picture(self):
+        dump = subprocess.run(["xwd", "-silent", "-id", self.window], env=self.env,
+                              capture_output=True, timeout=10)
+        if dump.returncode != 0:
+            raise Failure("xwd failed: " + dump.stderr.decode(errors="replace").strip())
+        self.last_picture = Picture(dump.stdout)
+        return self.last_picture
+
+    def wait_picture(self, what, condition, timeout=3):
+        return wait_for(what, lambda: (lambda p: p if condition(p) else None)(self.picture()),
+                        timeout)
+
+    def bells_after(self, moment):
+        return len([b for b in self.bells if b >= moment])
+
+    def settle_bells(self, moment, expected, timeout=3):
+        """Waits for `expected` bells after `moment`, then a little longer to see no more."""
+        wait_for(f"{expected} bells", lambda: self.bells_after(moment) >= expected, timeout)
+        time.sleep(0.3)
+        return self.bells_after(moment)
+
+
+def red_tile(picture):
+    red = picture.tiles(RED)
+    if len(red) != 1:
+        raise Failure(f"expected one red tile, found {len(red)}")
+    return red[0]
+
+
+def start_turn(s):
+    s.key("F1")
+    return s.wait_picture("one red tile and the bar",
+                          lambda p: len(p.tiles(RED)) == 1 and p.bar_length() > 0)
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+SCORE_BOX = (376, 320, 425, 353)
+# What the start-up screen must show outside the keyboard: the title and the credit line.
+TITLE_BOX, CREDIT_BOX = (16, 8, 785, 128), (208, 137, 609, 161)
+
+
+def case_startup(s):
+    p = s.picture()
+    check(p.tiles(BLACK) == list(range(36)), "all 36 tiles should be black")
+    for i, (glyph, left, top) in enumerate(TILES):
+        check(p.pixel(left, top) == BORDER and p.pixel(left + 32, top + 32) == BORDER,
+              f"tile {glyph} has no visible border")
+        check(p.region_has(left + 4, top + 4, left + 29, top + 29, WHITE), f"tile {glyph} has no character")
+    check(p.region_has(*TITLE_BOX, WHITE), "no title")
+    check(p.region_has(*CREDIT_BOX, WHITE), "no credit line")
+    check(p.bar_length() == 0 and not p.region_has(0, BAR_ROW, 800, BAR_ROW + 1, WHITE), "a bar is shown")
+    check(not p.region_has(*SCORE_BOX, WHITE), "a score is shown")
+
+
+def case_start(s):
+    sent = time.monotonic()
+    p = start_turn(s)
+    elapsed = time.monotonic() - sent
+    red_tile(p)
+    length = p.bar_length()
+    # The bar has run for at most `elapsed` when the picture was taken, 3 px a tick from 600:
+    # its left end stays at x = 100 and its right end started at x = 699.
+    check(length % 3 == 0 and 600 - 3 * (int(elapsed / TICK) + 2) <= length <= 600,
+          f"bar of {length} px {elapsed * 1000:.0f} ms after Start, expected 600 less 3 px a tick")
+    check(p.pixel(BAR_LEFT - 1, BAR_ROW) == BLACK, "the bar must start at x = 100")
+    check(p.pixel(BAR_LEFT + BAR_WIDTH, BAR_ROW) == BLACK, "the bar must end by x = 699")
+    check(not p.region_has(0, BAR_ROW - 1, 800, BAR_ROW, WHITE)
+          and not p.region_has(0, BAR_ROW + 1, 800, BAR_ROW + 2, WHITE), "the bar is one pixel high")
+    check(p.region_has(*SCORE_BOX, WHITE), "no score after Start")
+
+
+def case_hit(s):
+    before = start_turn(s)
+    score_zero = before.region(*SCORE_BOX)
+    time.sleep(0.6)
+    tile = red_tile(s.picture())
+    shrunk = s.last_picture.bar_length()
+    moment = time.monotonic()
+    s.key(TILES[tile][0].lower())
+    p = s.wait_picture("the next turn", lambda q: q.bar_length() > shrunk + 100)
+    length = p.bar_length()
+    check(length <= 597 and length % 3 == 0, f"bar of {length} px after a hit, expected 597 or less")
+    check(len(p.tiles(RED)) == 1 and not p.tiles(BLUE), "one red tile and no blue after a hit")
+    check(p.region(*SCORE_BOX) != score_zero and p.region_has(*SCORE_BOX, WHITE), "the score did not change")
+    check(s.settle_bells(moment, 1) == 1, f"a hit rang {s.bells_after(moment)} bells, expected 1")
+
+
+def case_miss(s):
+    target = red_tile(start_turn(s))
+    wrong = (target + 7) % 36
+    moment = time.monotonic()
+    s.key(TILES[wrong][0].lower())
+    p = s.wait_picture("the blue key", lambda q: q.tiles(BLUE))
+    check(p.tiles(BLUE) == [wrong], f"tile {TILES[wrong][0]} should be blue")
+    check(p.tiles(RED) == [target], "the target should stay red")
+    check(p.bar_length() == 0, "the bar should be gone")
+    check(s.settle_bells(moment, 19) == 19, f"a game over rang {s.bells_after(moment)} bells, expected 19")
+    # F1 after a game over clears the blue key.
+    p = start_turn(s)
+    check(not p.tiles(BLUE) and len(p.tiles(RED)) == 1, "Start should clear the blue key")
+
+
+def case_timeout(s):
+    moment = time.monotonic()
+    s.key("F1")
+    s.wait_picture("the bar", lambda q: q.bar_length() > 0)
+    wait_for("the game over bells", lambda: s.bells_after(moment) >= 1, 5)
+    duration = [b for b in s.bells if b >= moment][0] - moment
+    p = s.wait_picture("the bar gone", lambda q: q.bar_length() == 0)
+    check(len(p.tiles(RED)) == 1 and not p.tiles(BLUE), "a time-out paints one red and no blue tile")
+    check(s.settle_bells(moment, 19) == 19, "a time-out rings 19 bells")
+    print(f"pace: F1 to the end of a 200-tick turn took {duration:.3f} s (nominal 2.000 s)")
+    check(1.7 <= duration <= 2.6, f"a 200-tick turn took {duration:.3f} s")
+
+
+def case_sound(s):
+    s.key("F3")
+    target = red_tile(start_turn(s))
+    moment = time.monotonic()
+    s.key(TILES[target][0].lower())
+    time.sleep(0.2)
+    s.key("space")
+    s.wait_picture("the game over", lambda q: q.bar_length() == 0)
+    time.sleep(0.5)
+    check(s.bells_after(moment) == 0, f"{s.bells_after(moment)} bells with sounds off")
+    s.key("F3")
+    start_turn(s)
+    moment = time.monotonic()
+    s.key("space")
+    check(s.settle_bells(moment, 19) == 19, "sounds back on: a game over rings 19 bells")
+
+
+def case_keys_before_start(s):
+    before = s.picture().region(0, 0, 800, 450)
+    moment = time.monotonic()
+    s.key("e", "0", "space", "Return", "a")
+    time.sleep(0.3)
+    check(s.picture().region(0, 0, 800, 450) == before, "keys before Start changed the picture")
+    check(s.bells_after(moment) == 0, "keys before Start rang the bell")
+
+
+def case_close(s):
+    start_turn(s)
+    subprocess.run([s.xprobe_path, "close", s.window], env=s.env, check=True, timeout=10)
+    try:
+        status = s.game.wait(timeout=5)
+    except subprocess.TimeoutExpired:
+        raise Failure("the game did not end within 5 s of closing its window")
+    check(status == 0, f"the game ended with status {status}")
+
+
+CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith("case_")}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--game", required=True)
+    parser.add_argument("--xprobe", required=True)
+    parser.add_argument("--out", default=".")
+    parser.add_argument("--shot")
+    parser.add_argument("case", nargs="?", choices=sorted(CASES))
+    args = parser.parse_args()
+
+    with Session(args.game, args.xprobe) as s:
+        if args.shot:
+            return take_screenshot(s, args.shot)
+        try:
+            CASES[args.case](s)
+        except Failure as failure:
+            os.makedirs(args.out, exist_ok=True)
+            path = os.path.join(os.path.abspath(args.out), f"{args.case}-failure.png")
+            if s.last_picture is not None:
+                s.last_picture.save_png(path)
+                print(f"screenshot of the failing moment: {path}")
+            print(f"FAILED {args.case}: {failure}")
+            return 1
+    print(f"passed {args.case}")
+    return 0
+
+
+def take_screenshot(s, path):
+    """A game in progress: a few points scored, a fresh target lit, the bar running."""
+    start_turn(s)
+    for _ in range(3):
+        target = red_tile(s.picture())
+        s.key(TILES[target][0].lower())
+        time.sleep(0.25)
+    time.sleep(0.3)
+    s.picture().save_png(path)
+    print(f"wrote {path}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,62 @@
+/* The e2e harness's own small X client.
+ *
+ *   xprobe bells        prints "bell <monotonic seconds>" for every bell the server rings
+ *   xprobe close WINDOW asks WINDOW to close, as a window manager's close button does
+ */
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+
+static int bells(Display* dpy) {
+    int opcode = 0, event = 0, error = 0, major = XkbMajorVersion, minor = XkbMinorVersion;
+    if (!XkbQueryExtension(dpy, &opcode, &event, &error, &major, &minor)) {
+        fputs("xprobe: the server has no XKB extension\n", stderr);
+        return 1;
+    }
+    XkbSelectEvents(dpy, XkbUseCoreKbd, XkbBellNotifyMask, XkbBellNotifyMask);
+    puts("ready");
+    fflush(stdout);
+    for (;;) {
+        XEvent ev;
+        XNextEvent(dpy, &ev);
+        if (ev.type == event && ((XkbAnyEvent*)&ev)->xkb_type == XkbBellNotify) {
+            struct timespec now;
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            printf("bell %.6f\n", (double)now.tv_sec + (double)now.tv_nsec / 1e9);
+            fflush(stdout);
+        }
+    }
+}
+
+static int closeWindow(Display* dpy, Window window) {
+    XEvent ev;
+    memset(&ev, 0, sizeof ev);
+    ev.xclient.type = ClientMessage;
+    ev.xclient.window = window;
+    ev.xclient.message_type = XInternAtom(dpy, "WM_PROTOCOLS", False);
+    ev.xclient.format = 32;
+    ev.xclient.data.l[0] = (long)XInternAtom(dpy, "WM_DELETE_WINDOW", False);
+    ev.xclient.data.l[1] = CurrentTime;
+    XSendEvent(dpy, window, False, NoEventMask, &ev);
+    XSync(dpy, False);
+    return 0;
+}
+
+int main(int argc, char** argv) {
+    Display* dpy = XOpenDisplay(NULL);
+    if (!dpy) {
+        fputs("xprobe: cannot open the display\n", stderr);
+        return 1;
+    }
+    if (argc == 2 && strcmp(argv[1], "bells") == 0) {
+        return bells(dpy);
+    }
+    if (argc == 3 && strcmp(argv[1], "close") == 0) {
+        return closeWindow(dpy, (Window)strtoul(argv[2], NULL, 0));
+    }
+    fputs("usage: xprobe bells | xprobe close WINDOW\n", stderr);
+    return 2;
+}
