@@ -8,6 +8,7 @@ SORMIO_BUILD_PACKAGES=(
 SORMIO_TEST_PACKAGES=(
     googletest libgtest-dev clang-format
     xvfb xauth xdotool x11-apps x11-utils libx11-dev python3
+    desktop-file-utils appstream lintian dpkg-dev file
 )
 
 as_root() {

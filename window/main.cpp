@@ -35,6 +35,8 @@ int main(int, char**) {
         std::fputs(heldBack.constData(), stderr);
     }
 
+    // Ties the window to its desktop entry (and icon) where the window system asks for it.
+    QGuiApplication::setDesktopFileName(QStringLiteral("fi.sormio.SormioIV"));
     sormio::Frmsormio window;
     return QApplication::exec();
 }
