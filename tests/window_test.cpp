@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QMenu>
 #include <QMenuBar>
 #include <QTest>
+#include <QThread>
 #include <memory>
 
 #include "frmsormio.h"
@@ -332,6 +334,64 @@ TEST_F(WindowTest, aTurnRepaintsOnlyWhatChanged) {
     type("q", Qt::Key_Q);
     window->client()->repaint();
     EXPECT_LE(counter.tiles, 1) << "same target again: at most that tile redraws";
+}
+
+TEST(SlowMachine, aStalledEventLoopLosesNoTickAndRunsNoneTwice) {
+    // Wake-ups 35 ms apart deliver the 3 or 4 ticks due at each: a 30 px bar still takes
+    // exactly 10 ticks, never below 0 px, and the game ends once.
+    struct CountingWindow : Frmsormio {
+        std::vector<float> widths;
+        void setBarWidth(float px) override {
+            widths.push_back(px);
+            Frmsormio::setBarWidth(px);
+        }
+    } window;
+    int beeps = 0;
+    window.setBell([&] { ++beeps; });
+    window.game().mnustart_Click();
+    window.game().state.startwidth = 30;
+    window.game().paaohjelma();
+    window.widths.clear();
+    QElapsedTimer clock;
+    clock.start();
+    while (window.countdownRunning() && clock.elapsed() < 5000) {
+        QThread::msleep(35);
+        QApplication::processEvents();
+    }
+    const qint64 took = clock.elapsed();
+    QTest::qWait(100);
+    EXPECT_EQ(window.widths, (std::vector<float>{27, 24, 21, 18, 15, 12, 9, 6, 3, 0}));
+    EXPECT_EQ(beeps, 19);
+    EXPECT_GE(took, 100);
+    EXPECT_EQ(window.barWidth(), 0.0f);
+}
+
+TEST(Ticker, aTickThatStopsItsTickerEndsTheCatchUp) {
+    // Ten ticks are due at the first wake-up; the third stops the ticker and is the last.
+    int ticks = 0;
+    Ticker* self = nullptr;
+    Ticker ticker(std::chrono::milliseconds(1), [&] {
+        if (++ticks == 3) {
+            self->stop();
+        }
+    });
+    self = &ticker;
+    ticker.start();
+    QThread::msleep(10);
+    QTest::qWait(50);
+    EXPECT_EQ(ticks, 3);
+    EXPECT_FALSE(ticker.isActive());
+}
+
+TEST(Ticker, aLongStallReplaysAtMostTheCatchUpLimit) {
+    int ticks = 0;
+    Ticker ticker(std::chrono::milliseconds(1), [&] { ++ticks; });
+    ticker.start();
+    QThread::msleep(400);
+    QApplication::processEvents();
+    ticker.stop();
+    EXPECT_GE(ticks, Ticker::kMaxCatchUp);
+    EXPECT_LE(ticks, Ticker::kMaxCatchUp + 5);
 }
 
 }  // namespace

@@ -361,6 +361,65 @@ def case_close(s):
     check(status == 0, f"the game ended with status {status}")
 
 
+def case_bell_disabled(s):
+    """A desktop with its bell switched off: silence, no delay, no error, the game goes on."""
+    subprocess.run([s.xprobe_path, "nobell"], env=s.env, check=True, timeout=10)
+    target = red_tile(start_turn(s))
+    sent = time.monotonic()
+    s.key(TILES[(target + 1) % 36][0].lower())
+    s.wait_picture("the game over", lambda q: q.tiles(BLUE), timeout=2)
+    print(f"game over shown {1000 * (time.monotonic() - sent):.0f} ms after the key")
+    p = start_turn(s)
+    check(not p.tiles(BLUE), "the next Start works")
+    check(s.game.poll() is None, "the game is still running")
+
+
+def case_close_during_beeps(s):
+    """Closed while the 19 bells of a game over sound: the process ends within 200 ms."""
+    target = red_tile(start_turn(s))
+    s.key(TILES[(target + 1) % 36][0].lower())
+    subprocess.run([s.xprobe_path, "close", s.window], env=s.env, check=True, timeout=10)
+    closed = time.monotonic()
+    try:
+        status = s.game.wait(timeout=5)
+    except subprocess.TimeoutExpired:
+        raise Failure("the game did not end after its window was closed")
+    took = time.monotonic() - closed
+    print(f"ended {1000 * took:.0f} ms after the close request")
+    check(status == 0, f"the game ended with status {status}")
+    check(took <= 0.2, f"the game took {1000 * took:.0f} ms to end")
+
+
+def case_minimised(s):
+    """Minimised during a turn, the countdown goes on and ends the turn as usual."""
+    moment = time.monotonic()
+    start_turn(s)
+    s.xdo("windowunmap", "--sync", s.window)
+    check(s.settle_bells(moment, 19, timeout=4) == 19, "the hidden turn did not time out")
+    took = [b for b in s.bells if b >= moment][0] - moment
+    check(took < 2.6, f"the hidden turn took {took:.2f} s")
+    s.xdo("windowmap", "--sync", s.window)
+    p = s.wait_picture("the window back", lambda q: q.bar_length() == 0)
+    check(len(p.tiles(RED)) == 1 and not p.tiles(BLUE), "a time-out: one red, no blue")
+
+
+def case_covered_and_switched(s):
+    """Covered by another window and switched away from during a turn; switched back, the
+    keys reach the game again without a click."""
+    target = red_tile(start_turn(s))
+    cover = s._spawn([s.xprobe_path, "cover"], stdout=subprocess.PIPE, text=True)
+    cover_id = cover.stdout.readline().strip()
+    s.xdo("windowfocus", "--sync", cover_id)
+    time.sleep(0.2)
+    s.xdo("windowraise", s.window)
+    s.xdo("windowfocus", "--sync", s.window)
+    moment = time.monotonic()
+    s.key(TILES[target][0].lower())
+    check(s.settle_bells(moment, 1) == 1, "the key typed after switching back did not score")
+    p = s.picture()
+    check(len(p.tiles(RED)) == 1 and p.bar_length() > 0 and not p.tiles(BLUE), "the game goes on")
+
+
 CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith("case_")}
 
 

@@ -2,6 +2,8 @@
  *
  *   xprobe bells        prints "bell <monotonic seconds>" for every bell the server rings
  *   xprobe close WINDOW asks WINDOW to close, as a window manager's close button does
+ *   xprobe nobell       switches the server's bell off, as a user's desktop settings can
+ *   xprobe cover        maps a window over the whole screen and prints its id
  */
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
@@ -45,6 +47,32 @@ static int closeWindow(Display* dpy, Window window) {
     return 0;
 }
 
+static int noBell(Display* dpy) {
+    XKeyboardControl control;
+    control.bell_percent = 0;
+    XChangeKeyboardControl(dpy, KBBellPercent, &control);
+    XkbChangeEnabledControls(dpy, XkbUseCoreKbd, XkbAudibleBellMask, 0);
+    XSync(dpy, False);
+    return 0;
+}
+
+static int cover(Display* dpy) {
+    const int screen = DefaultScreen(dpy);
+    Window window = XCreateSimpleWindow(
+        dpy, RootWindow(dpy, screen), 0, 0, (unsigned)DisplayWidth(dpy, screen),
+        (unsigned)DisplayHeight(dpy, screen), 0, BlackPixel(dpy, screen), WhitePixel(dpy, screen));
+    XStoreName(dpy, window, "cover");
+    XMapRaised(dpy, window);
+    XSync(dpy, False);
+    printf("%lu\n", (unsigned long)window);
+    fflush(stdout);
+    for (;;) {
+        XEvent ev;
+        XNextEvent(dpy, &ev);
+    }
+    return 0;
+}
+
 int main(int argc, char** argv) {
     Display* dpy = XOpenDisplay(NULL);
     if (!dpy) {
@@ -57,6 +85,12 @@ int main(int argc, char** argv) {
     if (argc == 3 && strcmp(argv[1], "close") == 0) {
         return closeWindow(dpy, (Window)strtoul(argv[2], NULL, 0));
     }
-    fputs("usage: xprobe bells | xprobe close WINDOW\n", stderr);
+    if (argc == 2 && strcmp(argv[1], "nobell") == 0) {
+        return noBell(dpy);
+    }
+    if (argc == 2 && strcmp(argv[1], "cover") == 0) {
+        return cover(dpy);
+    }
+    fputs("usage: xprobe bells | close WINDOW | nobell | cover\n", stderr);
     return 2;
 }
