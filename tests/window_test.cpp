@@ -25,6 +25,7 @@ class WindowTest : public ::testing::Test {
     void SetUp() override {
         window = std::make_unique<Frmsormio>();
         window->setBell([this] { ++beeps; });
+        window->setSamplerClock([] { return std::int64_t{0}; });  // targets chosen by the test
         QApplication::setActiveWindow(window.get());
     }
 
@@ -364,6 +365,40 @@ TEST(SlowMachine, aStalledEventLoopLosesNoTickAndRunsNoneTwice) {
     EXPECT_EQ(beeps, 19);
     EXPECT_GE(took, 100);
     EXPECT_EQ(window.barWidth(), 0.0f);
+}
+
+TEST_F(WindowTest, theSamplerDrawsOnceForEveryPeriodThatPassedBeforeAStart) {
+    // No wake-ups while idle, yet a Start sees the draw that a tick every 10 ms would have left.
+    std::int64_t now = 0;
+    window->setSamplerClock([&] { return now; });
+    Game reference(*window);
+    now = 35'000'000;  // three periods and a half
+    for (int i = 0; i < 3; ++i) {
+        reference.Tmr2_Timer();
+    }
+    QTest::keyClick(window.get(), Qt::Key_F1);
+    EXPECT_EQ(game().state.target, reference.state.sample);
+    const float first = game().state.target;
+    QTest::keyClick(window.get(), Qt::Key_F1);
+    EXPECT_EQ(game().state.target, first) << "no period passed: the same draw";
+}
+
+TEST(DueTicks, aLongIdleDrawsOnlyTheLastTicks) {
+    std::int64_t now = 0;
+    int ticks = 0;
+    DueTicks due(
+        std::chrono::milliseconds(10), [&] { ++ticks; }, [&] { return now; });
+    due.start();
+    now = 9'999'999;
+    due.settle();
+    EXPECT_EQ(ticks, 0);
+    now = 10'000'000;
+    due.settle();
+    due.settle();
+    EXPECT_EQ(ticks, 1);
+    now += 3'600'000'000'000;  // an hour
+    due.settle();
+    EXPECT_EQ(ticks, 1 + Ticker::kMaxCatchUp);
 }
 
 TEST(Ticker, aTickThatStopsItsTickerEndsTheCatchUp) {

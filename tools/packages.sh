@@ -9,7 +9,7 @@ SORMIO_TEST_PACKAGES=(
     googletest libgtest-dev clang-format
     xvfb xauth xdotool x11-apps x11-utils libx11-dev python3
     desktop-file-utils appstream lintian dpkg-dev file
-    clang libclang-rt-14-dev valgrind
+    clang libclang-rt-14-dev valgrind libxdamage-dev
 )
 
 as_root() {

@@ -1,35 +1,27 @@
 #include "fonts.h"
 
-#include <QFontDatabase>
-#include <QStringList>
+#include <QResource>
 
 namespace sormio {
 
 namespace {
 
-QFont carried(const QString& resource, int pixelSize, QFont::Weight weight) {
-    const int id = QFontDatabase::addApplicationFont(resource);
-    const QStringList families = QFontDatabase::applicationFontFamilies(id);
-    QFont font(families.isEmpty() ? QString() : families.first());
-    font.setPixelSize(pixelSize);
-    font.setWeight(weight);
-    // Grey-scale edges on every screen: sub-pixel colour fringes would vary with the desktop.
-    font.setStyleStrategy(
-        QFont::StyleStrategy(QFont::PreferAntialias | QFont::NoSubpixelAntialias));
-    return font;
+QRawFont carried(const QString& resource, qreal pixelSize) {
+    // The resource is stored uncompressed in the program: its bytes are used where they lie.
+    const QResource file(resource);
+    const QByteArray data = QByteArray::fromRawData(reinterpret_cast<const char*>(file.data()),
+                                                    static_cast<qsizetype>(file.size()));
+    return QRawFont(data, pixelSize, QFont::PreferNoHinting);
 }
 
 }  // namespace
 
 const GameFonts& gameFonts() {
     static const GameFonts fonts = [] {
-        GameFonts f;
-        f.title = carried(QStringLiteral(":/fonts/Lato-Black.ttf"), 96, QFont::Black);
-        f.score = f.title;
-        f.score.setPixelSize(16);
-        f.tile = carried(QStringLiteral(":/fonts/DejaVuSansMono-Bold.ttf"), 16, QFont::Bold);
-        f.credit = carried(QStringLiteral(":/fonts/DancingScript-Bold.otf"), 13, QFont::Bold);
-        return f;
+        const QString lato = QStringLiteral(":/fonts/Lato-Black.ttf");
+        return GameFonts{carried(lato, 96), carried(lato, 16),
+                         carried(QStringLiteral(":/fonts/DejaVuSansMono-Bold.ttf"), 16),
+                         carried(QStringLiteral(":/fonts/DancingScript-Bold.otf"), 13)};
     }();
     return fonts;
 }

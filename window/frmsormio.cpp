@@ -61,6 +61,9 @@ Frmsormio::Frmsormio()
 Frmsormio::~Frmsormio() = default;
 
 void Frmsormio::buildMenu() {
+    // The menu belongs in the window, above the client area, not in a desktop's global menu
+    // bar; not asking the session bus for one also saves start-up time.
+    QCoreApplication::setAttribute(Qt::AA_DontUseNativeMenuBar);
     QMenu* mnuohjelma = menuBar()->addMenu(kMenu);
     mnuohjelma->setObjectName(QStringLiteral("mnuohjelma"));
     mnustart_ = mnuohjelma->addAction(kStart, [this] { mnustart_Click(); });

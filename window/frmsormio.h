@@ -41,10 +41,18 @@ class Frmsormio : public QMainWindow, public Screen {
     void beep() override;
 
     void Form_Load();
-    void mnustart_Click() { game_.mnustart_Click(); }
+    // Both may start a turn, which takes the sampler's latest draw: the draws that fell due
+    // since the last look are made first.
+    void mnustart_Click() {
+        tmr2_.settle();
+        game_.mnustart_Click();
+    }
+    void picture1_KeyPress(std::int16_t& keyascii) {
+        tmr2_.settle();
+        game_.picture1_KeyPress(keyascii);
+    }
     void mnusound_Click();
     void mnuquit_Click();
-    void picture1_KeyPress(std::int16_t& keyascii) { game_.picture1_KeyPress(keyascii); }
 
     // One key event's text: each character is a key press of its own, for as long as the bar
     // still takes keys (a miss hides it, and the rest of the text goes nowhere).
@@ -59,13 +67,15 @@ class Frmsormio : public QMainWindow, public Screen {
     bool countdownRunning() const { return tmr1_.isActive(); }
     // Where beep() goes; the window system's bell unless a test listens instead.
     void setBell(std::function<void()> bell) { bell_ = std::move(bell); }
+    // What the sampler counts its ticks by; a test can stop its time to choose the targets.
+    void setSamplerClock(DueTicks::Clock clock) { tmr2_.setClock(std::move(clock)); }
 
   private:
     void buildMenu();
     void buildControls();
 
     Game game_;
-    Ticker tmr2_;
+    DueTicks tmr2_;
     Ticker tmr1_;
     Bar* picture1_ = nullptr;
     std::array<Label*, 36> lblkirjain_{};

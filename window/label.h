@@ -1,7 +1,8 @@
 #pragma once
 
 #include <QColor>
-#include <QFont>
+#include <QGlyphRun>
+#include <QRawFont>
 #include <QString>
 #include <QWidget>
 
@@ -12,7 +13,7 @@ namespace sormio {
 // cost nothing and repaint nothing.
 class Label : public QWidget {
   public:
-    Label(QWidget* parent, const QString& name, const QRect& geometry, const QFont& font,
+    Label(QWidget* parent, const QString& name, const QRect& geometry, const QRawFont& font,
           const QString& text, bool border);
 
     QString text() const { return text_; }
@@ -27,7 +28,12 @@ class Label : public QWidget {
     void paintEvent(QPaintEvent* event) override;
 
   private:
+    void layOut();
+
+    QRawFont font_;
     QString text_;
+    QGlyphRun glyphs_;  // the caption, laid out centred once per change of text
+    QPointF origin_;
     QColor background_ = Qt::black;
     bool border_;
 };

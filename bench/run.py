@@ -1,0 +1,236 @@
+#!/usr/bin/env python3
+"""Runs every benchmark of the game and prints one table (markdown).
+
+    run.py BUILD_DIR [--quick]
+
+Everything that shows on screen runs on its own Xvfb. Ratios are taken between runs that
+alternate within this one invocation, so that a busy machine slows both sides alike.
+"""
+import os
+import re
+import statistics
+import subprocess
+import sys
+import time
+
+build = os.path.abspath(sys.argv[1])
+quick = "--quick" in sys.argv
+game = os.path.join(build, "window", "sormio")
+minimal = os.path.join(build, "bench", "minimal_window")
+probe = os.path.join(build, "bench", "startup_probe")
+turn_bench = os.path.join(build, "bench", "turn_bench")
+pace_bench = os.path.join(build, "bench", "pace_bench")
+rows = []
+
+
+def row(figure, median, low, high, target, verdict, command):
+    rows.append((figure, median, low, high, target, verdict, command))
+
+
+def fmt(x, digits=2):
+    return f"{x:.{digits}f}"
+
+
+def start_xvfb():
+    read_fd, write_fd = os.pipe()
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-noreset", "-nolisten", "tcp",
+                             "-screen", "0", "1280x800x24"], pass_fds=(write_fd,),
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write_fd)
+    number = b""
+    while not number.endswith(b"\n"):
+        chunk = os.read(read_fd, 16)
+        if not chunk:
+            raise SystemExit("Xvfb did not start")
+        number += chunk
+    os.close(read_fd)
+    return xvfb, ":" + number.decode().strip()
+
+
+def env_with(**extra):
+    env = {k: v for k, v in os.environ.items() if k not in ("WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
+    env.update(extra)
+    return env
+
+
+def parse(text):
+    return {m.group(1): float(m.group(2)) for m in re.finditer(r"^(\w+) (-?[\d.]+)$", text, re.M)}
+
+
+def startup(display):
+    runs = 9 if quick else 25
+    times = {"game": [], "minimal": []}
+    for _ in range(runs):
+        for name, program, title in (("game", game, "Sormio IV"), ("minimal", minimal, "Minimal")):
+            out = subprocess.run([probe, title, program], env=env_with(DISPLAY=display),
+                                 capture_output=True, text=True, timeout=30).stdout.split()
+            times[name].append(float(out[1]))
+    g, m = times["game"], times["minimal"]
+    ratio = statistics.median(g) / statistics.median(m)
+    cmd = "bench/startup_probe 'Sormio IV' window/sormio (and 'Minimal' bench/minimal_window), alternating"
+    row("Start-up to first full frame, game (ms)", fmt(statistics.median(g), 1), fmt(min(g), 1),
+        fmt(max(g), 1), "", "", cmd)
+    row("Start-up to first full frame, minimal Qt window (ms)", fmt(statistics.median(m), 1),
+        fmt(min(m), 1), fmt(max(m), 1), "", "", cmd)
+    ratios = [a / b for a, b in zip(g, m)]
+    row("Start-up ratio game / minimal", fmt(ratio), fmt(min(ratios)), fmt(max(ratios)), "≤ 1.15",
+        "met" if ratio <= 1.15 else "missed", cmd)
+
+
+def turns():
+    n = 2000
+    cpu, repaints = [], []
+    for _ in range(3 if quick else 7):
+        out = parse(subprocess.run([turn_bench, str(n)], env=env_with(QT_QPA_PLATFORM="offscreen"),
+                                   capture_output=True, text=True, timeout=120).stdout)
+        cpu.append(out["cpu_us_per_turn"])
+        repaints.append(out["widgets_repainted_per_turn"])
+    cmd = f"QT_QPA_PLATFORM=offscreen bench/turn_bench {n}"
+    med = statistics.median(cpu)
+    row("CPU per hit: key, check, next turn, repaint (µs)", fmt(med), fmt(min(cpu)), fmt(max(cpu)),
+        "< 100", "met" if med < 100 else "missed", cmd)
+    med = statistics.median(repaints)
+    row("Widgets repainted per hit", fmt(med), fmt(min(repaints)), fmt(max(repaints)), "≤ 5",
+        "met" if med <= 5 else "missed", cmd)
+    log = "/tmp/sormio-callgrind.out"
+    callgrind_n = 1000
+    subprocess.run(["valgrind", "--tool=callgrind", f"--callgrind-out-file={log}",
+                    "--collect-atstart=no", "--toggle-collect=*measuredTurns*", turn_bench,
+                    str(callgrind_n)], env=env_with(QT_QPA_PLATFORM="offscreen"),
+                   capture_output=True, text=True, timeout=600)
+    total = 0
+    with open(log) as f:
+        for line in f:
+            if line.startswith("totals:") or line.startswith("summary:"):
+                total = int(line.split()[1])
+    os.unlink(log)
+    per = total / callgrind_n
+    row("Instructions per hit (callgrind)", f"{per:,.0f}", "", "", "", "",
+        f"valgrind --tool=callgrind --collect-atstart=no --toggle-collect='*measuredTurns*' "
+        f"bench/turn_bench {callgrind_n}")
+
+
+def latency(display):
+    p50, p99 = [], []
+    for _ in range(3 if quick else 5):
+        out = parse(subprocess.run([turn_bench, "1000"], env=env_with(DISPLAY=display),
+                                   capture_output=True, text=True, timeout=120).stdout)
+        p50.append(out["latency_p50_us"] / 1000)
+        p99.append(out["latency_p99_us"] / 1000)
+    cmd = "bench/turn_bench 1000 (on Xvfb)"
+    row("Key latency to repainted window, p50 (ms)", fmt(statistics.median(p50), 3),
+        fmt(min(p50), 3), fmt(max(p50), 3), "", "", cmd)
+    med = statistics.median(p99)
+    row("Key latency to repainted window, p99 (ms)", fmt(med, 3), fmt(min(p99), 3), fmt(max(p99), 3),
+        "< 2", "met" if med < 2 else "missed", cmd)
+
+
+def pace(display):
+    for mode, label, limit in (("", "idle machine", 1.0), ("busy", "one other core busy", 3.0)):
+        out = parse(subprocess.run([pace_bench] + ([mode] if mode else []), env=env_with(DISPLAY=display),
+                                   capture_output=True, text=True, timeout=300).stdout)
+        cmd = f"bench/pace_bench {mode}".strip() + " (on Xvfb)"
+        for width in (600, 300, 3):
+            med = out[f"turn_{width}_px_error_pct_median"]
+            worst = out[f"turn_{width}_px_error_pct_max"]
+            target = f"within {limit:g} %"
+            row(f"{width} px turn vs {width // 3} × 10 ms, {label} (error %; worst turn in 'max')",
+                fmt(med), "", fmt(worst), target, "met" if abs(med) <= limit else "missed", cmd)
+        p99 = out["tick_interval_ms_p99"]
+        row(f"Tick interval, {label} (ms: median, p99 in 'min', max)", fmt(out["tick_interval_ms_median"], 3),
+            fmt(p99, 3), fmt(out["tick_interval_ms_max"], 3), "p99 < 12" if not mode else "",
+            ("met" if p99 < 12 else "missed") if not mode else "", cmd)
+
+
+def task_counters(pid):
+    cpu_ns, switches = 0, 0
+    for task in os.listdir(f"/proc/{pid}/task"):
+        try:
+            with open(f"/proc/{pid}/task/{task}/schedstat") as f:
+                cpu_ns += int(f.read().split()[0])
+            with open(f"/proc/{pid}/task/{task}/status") as f:
+                for line in f:
+                    if line.startswith("voluntary_ctxt_switches") or line.startswith("nonvoluntary_ctxt_switches"):
+                        switches += int(line.split()[1])
+        except FileNotFoundError:
+            pass
+    return cpu_ns, switches
+
+
+def peak_rss_kib(pid):
+    with open(f"/proc/{pid}/status") as f:
+        for line in f:
+            if line.startswith("VmHWM"):
+                return int(line.split()[1])
+    return 0
+
+
+def idle(display):
+    seconds = 3 if quick else 10
+    env = env_with(DISPLAY=display)
+    results = {}
+    for name, program, title, between in (("game at its start screen", game, "Sormio IV", False),
+                                          ("game between games", game, "Sormio IV", True),
+                                          ("minimal Qt window", minimal, "Minimal", False)):
+        proc = subprocess.Popen([program], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            deadline = time.monotonic() + 10
+            window = ""
+            while not window and time.monotonic() < deadline:
+                window = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", f"^{title}$"],
+                                        env=env, capture_output=True, text=True).stdout.split()
+                window = window[0] if window else ""
+                time.sleep(0.05)
+            if between:
+                subprocess.run(["xdotool", "windowfocus", "--sync", window], env=env)
+                subprocess.run(["xdotool", "key", "F1"], env=env)
+                time.sleep(0.3)
+                subprocess.run(["xdotool", "key", "space"], env=env)
+            time.sleep(1.0)
+            cpu0, sw0 = task_counters(proc.pid)
+            t0 = time.monotonic()
+            time.sleep(seconds)
+            cpu1, sw1 = task_counters(proc.pid)
+            elapsed = time.monotonic() - t0
+            results[name] = (100 * (cpu1 - cpu0) / 1e9 / elapsed, (sw1 - sw0) / elapsed,
+                             peak_rss_kib(proc.pid))
+        finally:
+            proc.terminate()
+            proc.wait(timeout=10)
+    cmd = f"/proc/PID/task/*/schedstat and status over {seconds} s, window left alone"
+    for name, (cpu, wakeups, _) in results.items():
+        target = "< 0.5" if name.startswith("game") else ""
+        verdict = ("met" if cpu < 0.5 else "missed") if target else ""
+        row(f"Idle CPU, {name} (% of a core)", fmt(cpu, 3), "", "", target, verdict, cmd)
+        row(f"Idle wake-ups, {name} (per s)", fmt(wakeups, 1), "", "", "", "", cmd)
+    g = results["game at its start screen"][2]
+    m = results["minimal Qt window"][2]
+    row("Peak resident memory, game / minimal (MiB)", f"{g / 1024:.1f} / {m / 1024:.1f}", "", "",
+        "", "", "VmHWM in /proc/PID/status")
+    row("Peak resident memory ratio game / minimal", fmt(g / m), "", "", "≤ 1.3",
+        "met" if g / m <= 1.3 else "missed", "VmHWM in /proc/PID/status")
+
+
+def main():
+    xvfb, display = start_xvfb()
+    try:
+        startup(display)
+        turns()
+        latency(display)
+        pace(display)
+        idle(display)
+    finally:
+        xvfb.terminate()
+        xvfb.wait()
+    cpu = subprocess.run(["sh", "-c", "grep -m1 'model name' /proc/cpuinfo | cut -d: -f2"],
+                         capture_output=True, text=True).stdout.strip()
+    print(f"Machine: {cpu}, {os.cpu_count()} cores; {time.strftime('%Y-%m-%d')}"
+          f"{' (quick run)' if quick else ''}\n")
+    print("| Figure | Median | Min | Max | Target | | Command |")
+    print("|---|---:|---:|---:|---|---|---|")
+    for r in rows:
+        print("| " + " | ".join(r) + " |")
+
+
+if __name__ == "__main__":
+    main()
