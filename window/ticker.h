@@ -44,9 +44,9 @@ class Ticker {
     std::uint64_t generation_ = 0;
     int fd_ = -1;
     std::unique_ptr<QSocketNotifier> notifier_;
+    QElapsedTimer clock_;  // counts from start()
     // The stand-in.
     QTimer timer_;
-    QElapsedTimer clock_;
     std::int64_t delivered_ = 0;
 };
 
