@@ -54,9 +54,9 @@ void Ticker::start() {
     clock_.start();
     if (fd_ >= 0) {
         const std::int64_t periodNs = std::chrono::nanoseconds(period_).count();
-        const itimerspec spec{asTimespec(periodNs),
-                              asTimespec(periodNs - std::min(kLeadNs, periodNs / 2))};
-        timerfd_settime(fd_, 0, &spec, nullptr);  // re-arming also clears the count
+        const itimerspec arm{asTimespec(periodNs),
+                             asTimespec(periodNs - std::min(kLeadNs, periodNs / 2))};
+        timerfd_settime(fd_, 0, &arm, nullptr);  // re-arming also clears the count
     } else {
         timer_.start();
     }
