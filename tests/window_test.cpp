@@ -401,15 +401,20 @@ TEST(DueTicks, aLongIdleDrawsOnlyTheLastTicks) {
     EXPECT_EQ(ticks, 1 + Ticker::kMaxCatchUp);
 }
 
-TEST(Ticker, aTickThatStopsItsTickerEndsTheCatchUp) {
+class TickerTest : public ::testing::TestWithParam<Ticker::Source> {};
+
+TEST_P(TickerTest, aTickThatStopsItsTickerEndsTheCatchUp) {
     // Ten ticks are due at the first wake-up; the third stops the ticker and is the last.
     int ticks = 0;
     Ticker* self = nullptr;
-    Ticker ticker(std::chrono::milliseconds(1), [&] {
-        if (++ticks == 3) {
-            self->stop();
-        }
-    });
+    Ticker ticker(
+        std::chrono::milliseconds(1),
+        [&] {
+            if (++ticks == 3) {
+                self->stop();
+            }
+        },
+        GetParam());
     self = &ticker;
     ticker.start();
     QThread::msleep(10);
@@ -418,9 +423,10 @@ TEST(Ticker, aTickThatStopsItsTickerEndsTheCatchUp) {
     EXPECT_FALSE(ticker.isActive());
 }
 
-TEST(Ticker, aLongStallReplaysAtMostTheCatchUpLimit) {
+TEST_P(TickerTest, aLongStallReplaysAtMostTheCatchUpLimit) {
     int ticks = 0;
-    Ticker ticker(std::chrono::milliseconds(1), [&] { ++ticks; });
+    Ticker ticker(
+        std::chrono::milliseconds(1), [&] { ++ticks; }, GetParam());
     ticker.start();
     QThread::msleep(400);
     QApplication::processEvents();
@@ -428,6 +434,37 @@ TEST(Ticker, aLongStallReplaysAtMostTheCatchUpLimit) {
     EXPECT_GE(ticks, Ticker::kMaxCatchUp);
     EXPECT_LE(ticks, Ticker::kMaxCatchUp + 5);
 }
+
+TEST_P(TickerTest, keepsToTheClockOverAHundredTicks) {
+    // However the event loop wakes, each tick arrives when as many periods of 2 ms have passed
+    // as ticks have been delivered, give or take one.
+    int ticks = 0;
+    qint64 lastTickNs = 0;
+    QElapsedTimer clock;
+    Ticker ticker(
+        std::chrono::milliseconds(2),
+        [&] {
+            ++ticks;
+            lastTickNs = clock.nsecsElapsed();
+        },
+        GetParam());
+    clock.start();
+    ticker.start();
+    while (ticks < 100 && clock.elapsed() < 5000) {
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    ticker.stop();
+    const qint64 periodsPassed = lastTickNs / 2'000'000;
+    EXPECT_GE(ticks, 100);
+    EXPECT_GE(ticks, periodsPassed - 1);
+    EXPECT_LE(ticks, periodsPassed + 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, TickerTest,
+                         ::testing::Values(Ticker::Source::Kernel, Ticker::Source::QtTimer),
+                         [](const auto& info) {
+                             return info.param == Ticker::Source::Kernel ? "kernel" : "qt_timer";
+                         });
 
 }  // namespace
 }  // namespace sormio

@@ -24,12 +24,14 @@ timespec asTimespec(std::int64_t ns) {
 }
 }  // namespace
 
-Ticker::Ticker(std::chrono::milliseconds period, std::function<void()> tick)
+Ticker::Ticker(std::chrono::milliseconds period, std::function<void()> tick, Source source)
     : period_(period), tick_(std::move(tick)) {
     // The kernel may otherwise let this thread's timers fire up to 50 µs late to save power;
     // a one-tick turn is 10 ms, and 1 % of it is 100 µs.
     prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
-    fd_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (source == Source::Kernel) {
+        fd_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    }
     if (fd_ >= 0) {
         notifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
         QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { onTimerFd(); });

@@ -23,7 +23,10 @@ class Ticker {
     // the last this many ticks are replayed.
     static constexpr int kMaxCatchUp = 256;
 
-    Ticker(std::chrono::milliseconds period, std::function<void()> tick);
+    enum class Source { Kernel, QtTimer };  // QtTimer: the stand-in, also chosen by tests
+
+    Ticker(std::chrono::milliseconds period, std::function<void()> tick,
+           Source source = Source::Kernel);
     ~Ticker();
     Ticker(const Ticker&) = delete;
     Ticker& operator=(const Ticker&) = delete;
