@@ -143,7 +143,7 @@ void Frmsormio::typeText(const QString& text) {
     const std::u16string_view units(reinterpret_cast<const char16_t*>(text.utf16()),
                                     static_cast<std::size_t>(text.size()));
     codepage::forEachCharCode(units, [this](std::uint8_t code) {
-        if (picture1_->isVisible() && picture1_->isEnabled()) {
+        if (barTakesKeys()) {
             std::int16_t keyascii = code;
             picture1_KeyPress(keyascii);
         }
@@ -167,14 +167,20 @@ void Frmsormio::setBarWidth(float px) {
 
 void Frmsormio::setBarShown(bool on) {
     picture1_->setVisible(on);
-    if (on && picture1_->isEnabled()) {
-        picture1_->setFocus();
-    }
+    focusBarIfItTakesKeys();
 }
 
 void Frmsormio::setBarEnabled(bool on) {
     picture1_->setEnabled(on);
-    if (on && picture1_->isVisible()) {
+    focusBarIfItTakesKeys();
+}
+
+bool Frmsormio::barTakesKeys() const {
+    return picture1_->isVisible() && picture1_->isEnabled();
+}
+
+void Frmsormio::focusBarIfItTakesKeys() {
+    if (barTakesKeys()) {
         picture1_->setFocus();
     }
 }

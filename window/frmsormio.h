@@ -73,6 +73,9 @@ class Frmsormio : public QMainWindow, public Screen {
   private:
     void buildMenu();
     void buildControls();
+    // A shown and enabled bar is the control that receives the player's keys.
+    bool barTakesKeys() const;
+    void focusBarIfItTakesKeys();
 
     Game game_;
     DueTicks tmr2_;

@@ -19,13 +19,19 @@ constexpr std::int64_t kToleranceNs = 500'000;
 // the clock: a few per cent of a core while a turn runs, nothing while the game is idle.
 constexpr std::int64_t kLeadNs = 200'000;
 
+// Of a backlog longer than the catch-up limit only the last ticks are delivered: returns how many
+// count as delivered before the first one that will be.
+std::int64_t skipBacklog(std::int64_t delivered, std::int64_t due) {
+    return std::max(delivered, due - Ticker::kMaxCatchUp);
+}
+
 timespec asTimespec(std::int64_t ns) {
     return {static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
 }
 }  // namespace
 
 Ticker::Ticker(std::chrono::milliseconds period, std::function<void()> tick, Source source)
-    : period_(period), tick_(std::move(tick)) {
+    : period_(period), periodNs_(std::chrono::nanoseconds(period).count()), tick_(std::move(tick)) {
     // The kernel may otherwise let this thread's timers fire up to 50 µs late to save power;
     // a one-tick turn is 10 ms, and 1 % of it is 100 µs.
     prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
@@ -55,9 +61,8 @@ void Ticker::start() {
     delivered_ = 0;
     clock_.start();
     if (fd_ >= 0) {
-        const std::int64_t periodNs = std::chrono::nanoseconds(period_).count();
-        const itimerspec arm{asTimespec(periodNs),
-                             asTimespec(periodNs - std::min(kLeadNs, periodNs / 2))};
+        const itimerspec arm{asTimespec(periodNs_),
+                             asTimespec(periodNs_ - std::min(kLeadNs, periodNs_ / 2))};
         timerfd_settime(fd_, 0, &arm, nullptr);  // re-arming also clears the count
     } else {
         timer_.start();
@@ -80,23 +85,19 @@ void Ticker::onTimerFd() {
     if (::read(fd_, &expirations, sizeof expirations) != sizeof expirations) {
         return;  // nothing due (stopped or re-armed since the wake-up)
     }
-    const std::int64_t periodNs = std::chrono::nanoseconds(period_).count();
     const std::int64_t due = delivered_ + static_cast<std::int64_t>(expirations);
-    while (clock_.nsecsElapsed() < due * periodNs) {
+    while (clock_.nsecsElapsed() < due * periodNs_) {
         // the lead: at most kLeadNs
     }
     deliver(due);
 }
 
 void Ticker::onTimeout() {
-    const std::int64_t periodNs = std::chrono::nanoseconds(period_).count();
-    deliver((clock_.nsecsElapsed() + kToleranceNs) / periodNs);
+    deliver((clock_.nsecsElapsed() + kToleranceNs) / periodNs_);
 }
 
 void Ticker::deliver(std::int64_t due) {
-    if (due - delivered_ > kMaxCatchUp) {
-        delivered_ = due - kMaxCatchUp;
-    }
+    delivered_ = skipBacklog(delivered_, due);
     // A tick may stop the ticker (the countdown running out) or restart it; either ends this run.
     const std::uint64_t generation = generation_;
     while (active_ && delivered_ < due && generation == generation_) {
@@ -122,9 +123,7 @@ void DueTicks::start() {
 void DueTicks::settle() {
     const std::int64_t due = (clock_() - started_) / period_.count();
     // After a long idle only the last ticks are drawn: nobody can tell how many were skipped.
-    if (due - delivered_ > Ticker::kMaxCatchUp) {
-        delivered_ = due - Ticker::kMaxCatchUp;
-    }
+    delivered_ = skipBacklog(delivered_, due);
     while (delivered_ < due) {
         ++delivered_;
         tick_();

@@ -42,6 +42,7 @@ class Ticker {
     void deliver(std::int64_t due);
 
     std::chrono::milliseconds period_;
+    std::int64_t periodNs_;
     std::function<void()> tick_;
     bool active_ = false;
     std::uint64_t generation_ = 0;
