@@ -2,7 +2,7 @@
 # Sourced by tools/play and tools/check.
 
 SORMIO_BUILD_PACKAGES=(
-    cmake ninja-build g++ qt6-base-dev gzip
+    cmake ninja-build g++ qt6-base-dev libpulse-dev pkg-config gzip
     fonts-lato fonts-dejavu-core fonts-dancingscript
 )
 SORMIO_TEST_PACKAGES=(

@@ -45,7 +45,22 @@ Frmsormio::Frmsormio()
     : game_(*this),
       tmr2_(kSamplerPeriod, [this] { game_.Tmr2_Timer(); }),
       tmr1_(kCountdownPeriod, [this] { game_.Tmr1_Timer(); }),
-      bell_([] { QApplication::beep(); }) {
+      sound_([this](int tones) {
+          // From the sound thread: a lost server's tones are rung on the window's thread.
+          QMetaObject::invokeMethod(
+              this,
+              [tones] {
+                  for (int i = 0; i < tones; ++i) {
+                      QApplication::beep();
+                  }
+              },
+              Qt::QueuedConnection);
+      }),
+      bell_([this] {
+          if (!sound_.beep()) {
+              QApplication::beep();
+          }
+      }) {
     setObjectName(QStringLiteral("Frmsormio"));
     setWindowTitle(kCaption);
     QIcon icon;

@@ -9,6 +9,7 @@
 #include "game.h"
 #include "label.h"
 #include "screen.h"
+#include "sound.h"
 #include "ticker.h"
 
 namespace sormio {
@@ -44,6 +45,7 @@ class Frmsormio : public QMainWindow, public Screen {
     // Both may start a turn, which takes the sampler's latest draw: the draws that fell due
     // since the last look are made first.
     void mnustart_Click() {
+        sound_.drop();  // what is left of the last game's tones would only delay this one's
         tmr2_.settle();
         game_.mnustart_Click();
     }
@@ -65,7 +67,11 @@ class Frmsormio : public QMainWindow, public Screen {
     Label* lblpisteet() const { return lblpisteet_; }
     QAction* mnusound() const { return mnusound_; }
     bool countdownRunning() const { return tmr1_.isActive(); }
-    // Where beep() goes; the window system's bell unless a test listens instead.
+    // Connects to the sound server off the window's thread; until then, and whenever no
+    // server answers, beep() rings the window system's bell.
+    void startSound() { sound_.start(); }
+    const Sound& sound() const { return sound_; }
+    // Where beep() goes: the game's tone, or the bell; a test can listen instead.
     void setBell(std::function<void()> bell) { bell_ = std::move(bell); }
     // What the sampler counts its ticks by; a test can stop its time to choose the targets.
     void setSamplerClock(DueTicks::Clock clock) { tmr2_.setClock(std::move(clock)); }
@@ -88,6 +94,7 @@ class Frmsormio : public QMainWindow, public Screen {
     QAction* mnustart_ = nullptr;
     QAction* mnusound_ = nullptr;
     QAction* mnuquit_ = nullptr;
+    Sound sound_;
     std::function<void()> bell_;
 };
 

@@ -1,6 +1,7 @@
 #include <QApplication>
 #include <QByteArray>
 #include <QProxyStyle>
+#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 
@@ -55,5 +56,7 @@ int main(int, char**) {
     // Ties the window to its desktop entry (and icon) where the window system asks for it.
     QGuiApplication::setDesktopFileName(QStringLiteral("fi.sormio.SormioIV"));
     sormio::Frmsormio window;
+    // The sound server is looked for once the first frame is on its way.
+    QTimer::singleShot(0, &window, [&window] { window.startSound(); });
     return QApplication::exec();
 }

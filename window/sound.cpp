@@ -1,0 +1,338 @@
+#include "sound.h"
+
+#include <pulse/pulseaudio.h>
+#include <signal.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+
+#include "tone.h"
+
+namespace sormio {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kSlot = std::chrono::microseconds(std::int64_t{Tone::kSlotFrames} * 1000000 /
+                                                 Tone::kRate);
+// A server that takes longer than this to accept us counts as absent until the next try.
+constexpr pa_usec_t kConnectTimeout = 2 * PA_USEC_PER_SEC;
+// The server's buffer ahead of the play position: a few periods, small enough that a tone
+// written into a running stream is not held up behind silence.
+constexpr std::uint32_t kTargetBytes = 1024 * sizeof(std::int16_t);
+
+}  // namespace
+
+// Lives on the sound thread only; nothing here is touched by the window's thread.
+struct Sound::Loop {
+    Sound& owner;
+    pa_mainloop* mainloop = pa_mainloop_new();
+    pa_mainloop_api* api = pa_mainloop_get_api(mainloop);
+    pa_io_event* wakeEvent = nullptr;
+    pa_context* context = nullptr;
+    pa_stream* stream = nullptr;
+    pa_time_event* connectTimer = nullptr;
+    unsigned dropsSeen = 0;
+    int pending = 0;  // asked for and not yet written
+    bool corked = true;
+    bool draining = false;
+    bool drainAgain = false;
+    Clock::time_point playedUntil{};  // when what was written runs out
+
+    explicit Loop(Sound& s) : owner(s) {}
+
+    void connect() {
+        pa_proplist* props = pa_proplist_new();
+        pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "Sormio IV");
+        pa_proplist_sets(props, PA_PROP_APPLICATION_ID, "fi.sormio.SormioIV");
+        pa_proplist_sets(props, PA_PROP_APPLICATION_ICON_NAME, "fi.sormio.SormioIV");
+        pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "game");
+        context = pa_context_new_with_proplist(api, "Sormio IV", props);
+        pa_proplist_free(props);
+        if (context == nullptr) {
+            return;
+        }
+        pa_context_set_state_callback(context, &Loop::onContextState, this);
+        // Never start a server of our own: a desktop without one gets the bell.
+        if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+            lose();
+            return;
+        }
+        connectTimer =
+            pa_context_rttime_new(context, pa_rtclock_now() + kConnectTimeout,
+                                  &Loop::onConnectTimeout, this);
+    }
+
+    void openStream() {
+        const pa_sample_spec spec{PA_SAMPLE_S16NE, Tone::kRate, 1};
+        stream = pa_stream_new(context, "Beep", &spec, nullptr);
+        if (stream == nullptr) {
+            lose();
+            return;
+        }
+        pa_stream_set_state_callback(stream, &Loop::onStreamState, this);
+        pa_buffer_attr attr{};
+        attr.maxlength = static_cast<std::uint32_t>(-1);
+        attr.tlength = kTargetBytes;
+        // No prebuffering: a tone starts playing with its first period, not once a buffer is
+        // full. After the stream ran dry its write position lags the play position, which is
+        // why the first write of a tone seeks relative to the read position.
+        attr.prebuf = 0;
+        attr.minreq = static_cast<std::uint32_t>(-1);
+        attr.fragsize = static_cast<std::uint32_t>(-1);
+        constexpr auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED |
+                                                              PA_STREAM_ADJUST_LATENCY);
+        if (pa_stream_connect_playback(stream, nullptr, &attr, flags, nullptr, nullptr) < 0) {
+            lose();
+        }
+    }
+
+    void ready() {
+        if (connectTimer != nullptr) {
+            api->time_free(connectTimer);
+            connectTimer = nullptr;
+        }
+        corked = true;
+        draining = false;
+        owner.ready_.store(true, std::memory_order_release);
+        write();
+    }
+
+    // The server went away or never answered: whatever it did not play is the bell's.
+    void lose() {
+        owner.ready_.store(false, std::memory_order_release);
+        int unplayed = pending;
+        pending = 0;
+        const auto left = playedUntil - Clock::now();
+        if (left > Clock::duration::zero()) {
+            unplayed += static_cast<int>((left + kSlot - std::chrono::microseconds(1)) / kSlot);
+        }
+        playedUntil = {};
+        if (connectTimer != nullptr) {
+            api->time_free(connectTimer);
+            connectTimer = nullptr;
+        }
+        if (stream != nullptr) {
+            pa_stream_set_state_callback(stream, nullptr, nullptr);
+            pa_stream_disconnect(stream);
+            pa_stream_unref(stream);
+            stream = nullptr;
+        }
+        if (context != nullptr) {
+            pa_context_set_state_callback(context, nullptr, nullptr);
+            pa_context_disconnect(context);
+            pa_context_unref(context);
+            context = nullptr;
+        }
+        if (unplayed > 0 && owner.unplayed_) {
+            owner.unplayed_(unplayed);
+        }
+    }
+
+    bool streamReady() const {
+        return stream != nullptr && pa_stream_get_state(stream) == PA_STREAM_READY;
+    }
+
+    // Hands the pending tones to the server behind what it still plays, or at its play
+    // position if it has run dry.
+    void write() {
+        if (pending == 0 || !streamReady()) {
+            return;
+        }
+        const auto now = Clock::now();
+        bool dry = corked || now >= playedUntil;
+        if (corked) {
+            pa_operation_unref(pa_stream_cork(stream, 0, nullptr, nullptr));
+            corked = false;
+        }
+        const auto& slot = Tone::slot();
+        for (; pending > 0; --pending) {
+            pa_stream_write(stream, slot.data(), slot.size() * sizeof(slot[0]), nullptr, 0,
+                            dry ? PA_SEEK_RELATIVE_ON_READ : PA_SEEK_RELATIVE);
+            playedUntil = (dry ? now : playedUntil) + kSlot;
+            dry = false;
+        }
+        drain();
+    }
+
+    // The server holds back a tone's last partial period until a drain asks for it, and only
+    // one drain may be outstanding: a second would silently replace the first.
+    void drain() {
+        if (draining) {
+            drainAgain = true;
+            return;
+        }
+        draining = true;
+        drainAgain = false;
+        pa_operation_unref(pa_stream_drain(stream, &Loop::onDrained, this));
+    }
+
+    void onWakeUp() {
+        std::uint64_t count;
+        [[maybe_unused]] const auto n = ::read(owner.wakeFd_, &count, sizeof count);
+        if (owner.quit_.load()) {
+            api->quit(api, 0);
+            return;
+        }
+        const unsigned drops = owner.drops_.load();
+        if (drops != dropsSeen) {
+            dropsSeen = drops;
+            pending = 0;
+            if (streamReady()) {
+                pa_operation_unref(pa_stream_flush(stream, nullptr, nullptr));
+            }
+            playedUntil = {};
+        }
+        pending += owner.requested_.exchange(0);
+        if (owner.retry_.exchange(false) && context == nullptr) {
+            connect();
+        }
+        if (owner.ready_.load()) {
+            write();
+        } else if (pending > 0) {
+            // Asked for while the server was being lost: the bell plays them.
+            const int unplayed = pending;
+            pending = 0;
+            if (owner.unplayed_) {
+                owner.unplayed_(unplayed);
+            }
+        }
+    }
+
+    static void onWake(pa_mainloop_api*, pa_io_event*, int, pa_io_event_flags_t, void* self) {
+        static_cast<Loop*>(self)->onWakeUp();
+    }
+
+    static void onContextState(pa_context* c, void* self) {
+        auto* loop = static_cast<Loop*>(self);
+        switch (pa_context_get_state(c)) {
+            case PA_CONTEXT_READY:
+                loop->openStream();
+                break;
+            case PA_CONTEXT_FAILED:
+            case PA_CONTEXT_TERMINATED:
+                loop->lose();
+                break;
+            default:
+                break;
+        }
+    }
+
+    static void onStreamState(pa_stream* s, void* self) {
+        auto* loop = static_cast<Loop*>(self);
+        switch (pa_stream_get_state(s)) {
+            case PA_STREAM_READY:
+                loop->ready();
+                break;
+            case PA_STREAM_FAILED:
+            case PA_STREAM_TERMINATED:
+                loop->lose();
+                break;
+            default:
+                break;
+        }
+    }
+
+    static void onConnectTimeout(pa_mainloop_api*, pa_time_event*, const struct timeval*,
+                                 void* self) {
+        auto* loop = static_cast<Loop*>(self);
+        loop->api->time_free(loop->connectTimer);
+        loop->connectTimer = nullptr;
+        if (!loop->owner.ready_.load()) {
+            loop->lose();
+        }
+    }
+
+    static void onDrained(pa_stream* s, int, void* self) {
+        auto* loop = static_cast<Loop*>(self);
+        if (s != loop->stream) {
+            return;
+        }
+        loop->draining = false;
+        if (loop->drainAgain) {
+            loop->drain();
+        } else if (loop->pending == 0 && !loop->corked) {
+            // Silent now: a corked stream costs neither side any wake-ups.
+            pa_operation_unref(pa_stream_cork(s, 1, nullptr, nullptr));
+            loop->corked = true;
+        }
+    }
+};
+
+Sound::Sound(Unplayed unplayed) : unplayed_(std::move(unplayed)) {}
+
+Sound::~Sound() {
+    if (thread_.joinable()) {
+        quit_.store(true);
+        wake();
+        thread_.join();
+    }
+    if (wakeFd_ >= 0) {
+        ::close(wakeFd_);
+    }
+}
+
+void Sound::start() {
+    if (thread_.joinable()) {
+        return;
+    }
+    wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wakeFd_ < 0) {
+        return;  // no thread, no tone: the bell it is
+    }
+    // Signals stay with the window's thread; a write to a server that died must not raise
+    // SIGPIPE here.
+    sigset_t all, previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &previous);
+    thread_ = std::thread([this] { run(); });
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+}
+
+bool Sound::beep() {
+    if (!ready_.load(std::memory_order_acquire)) {
+        retry_.store(true);
+        wake();
+        return false;
+    }
+    requested_.fetch_add(1);
+    wake();
+    return true;
+}
+
+void Sound::drop() {
+    drops_.fetch_add(1);
+    if (!ready_.load(std::memory_order_acquire)) {
+        retry_.store(true);
+    }
+    wake();
+}
+
+void Sound::wake() {
+    if (wakeFd_ >= 0) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const auto n = ::write(wakeFd_, &one, sizeof one);
+    }
+}
+
+void Sound::run() {
+    Loop loop(*this);
+    if (loop.mainloop == nullptr) {
+        return;
+    }
+    loop.wakeEvent =
+        loop.api->io_new(loop.api, wakeFd_, PA_IO_EVENT_INPUT, &Loop::onWake, &loop);
+    loop.connect();
+    pa_mainloop_run(loop.mainloop, nullptr);
+    // Nobody is left to ring for what was not played.
+    loop.pending = 0;
+    loop.playedUntil = {};
+    loop.lose();
+    loop.api->io_free(loop.wakeEvent);
+    pa_mainloop_free(loop.mainloop);
+}
+
+}  // namespace sormio
