@@ -10,6 +10,7 @@ SORMIO_TEST_PACKAGES=(
     xvfb xauth xdotool x11-apps x11-utils libx11-dev python3
     desktop-file-utils appstream lintian dpkg-dev file
     clang libclang-rt-14-dev valgrind libxdamage-dev
+    pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber dbus-daemon
 )
 
 as_root() {

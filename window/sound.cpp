@@ -1,5 +1,6 @@
 #include "sound.h"
 
+#include <pthread.h>
 #include <pulse/pulseaudio.h>
 #include <signal.h>
 #include <sys/eventfd.h>
@@ -16,13 +17,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr auto kSlot = std::chrono::microseconds(std::int64_t{Tone::kSlotFrames} * 1000000 /
-                                                 Tone::kRate);
+constexpr auto kSlot =
+    std::chrono::microseconds(std::int64_t{Tone::kSlotFrames} * 1000000 / Tone::kRate);
 // A server that takes longer than this to accept us counts as absent until the next try.
 constexpr pa_usec_t kConnectTimeout = 2 * PA_USEC_PER_SEC;
 // The server's buffer ahead of the play position: a few periods, small enough that a tone
 // written into a running stream is not held up behind silence.
-constexpr std::uint32_t kTargetBytes = 1024 * sizeof(std::int16_t);
+constexpr std::uint32_t kTargetBytes = 128 * sizeof(std::int16_t);
 
 }  // namespace
 
@@ -61,9 +62,8 @@ struct Sound::Loop {
             lose();
             return;
         }
-        connectTimer =
-            pa_context_rttime_new(context, pa_rtclock_now() + kConnectTimeout,
-                                  &Loop::onConnectTimeout, this);
+        connectTimer = pa_context_rttime_new(context, pa_rtclock_now() + kConnectTimeout,
+                                             &Loop::onConnectTimeout, this);
     }
 
     void openStream() {
@@ -77,14 +77,15 @@ struct Sound::Loop {
         pa_buffer_attr attr{};
         attr.maxlength = static_cast<std::uint32_t>(-1);
         attr.tlength = kTargetBytes;
-        // No prebuffering: a tone starts playing with its first period, not once a buffer is
-        // full. After the stream ran dry its write position lags the play position, which is
-        // why the first write of a tone seeks relative to the read position.
-        attr.prebuf = 0;
-        attr.minreq = static_cast<std::uint32_t>(-1);
+        // Playback starts with the first frame, not once a buffer is full. Not zero: without
+        // any prebuffering PulseAudio never reports a drained stream, and it would never be
+        // corked. After the stream ran dry its write position may lag the play position, which
+        // is why the first write of a tone seeks relative to the read position.
+        attr.prebuf = sizeof(std::int16_t);
+        attr.minreq = kTargetBytes / 2;
         attr.fragsize = static_cast<std::uint32_t>(-1);
-        constexpr auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED |
-                                                              PA_STREAM_ADJUST_LATENCY);
+        constexpr auto flags =
+            static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
         if (pa_stream_connect_playback(stream, nullptr, &attr, flags, nullptr, nullptr) < 0) {
             lose();
         }
@@ -323,8 +324,7 @@ void Sound::run() {
     if (loop.mainloop == nullptr) {
         return;
     }
-    loop.wakeEvent =
-        loop.api->io_new(loop.api, wakeFd_, PA_IO_EVENT_INPUT, &Loop::onWake, &loop);
+    loop.wakeEvent = loop.api->io_new(loop.api, wakeFd_, PA_IO_EVENT_INPUT, &Loop::onWake, &loop);
     loop.connect();
     pa_mainloop_run(loop.mainloop, nullptr);
     // Nobody is left to ring for what was not played.

@@ -17,7 +17,8 @@ const std::vector<std::int16_t>& Tone::slot() {
                 gain = 0.5 - 0.5 * std::cos(std::numbers::pi * fromEdge / fade);
             }
             const double phase = 2.0 * std::numbers::pi * kFrequency * i / kRate;
-            s[i] = static_cast<std::int16_t>(std::lround(kLevel * 32767.0 * gain * std::sin(phase)));
+            s[i] =
+                static_cast<std::int16_t>(std::lround(kLevel * 32767.0 * gain * std::sin(phase)));
         }
         return s;
     }();

@@ -1,20 +1,26 @@
 #!/usr/bin/env python3
 """Plays the game from the outside, as a person would: a real X server (Xvfb), the program
 started as a user starts it, real X key events (xdotool), and the pixels of the window read
-back (xwd). Bells are counted by xprobe, the harness's own X client.
+back (xwd). Bells are counted by xprobe, the harness's own X client; tones by recording the
+null sink of a real sound server, where a case asks for one (--sound).
 
-    play_test.py --game BIN --xprobe BIN --out DIR CASE     runs one case
+    play_test.py --game BIN --xprobe BIN --out DIR [--sound KIND] CASE     runs one case
     play_test.py --game BIN --xprobe BIN --shot FILE.png    a screenshot of a game in progress
 """
 import argparse
 import os
+import shutil
+import tempfile
 import signal
+import socket
 import struct
 import subprocess
 import sys
 import threading
 import time
 import zlib
+
+from sound_server import SoundServer
 
 CLIENT_W, CLIENT_H = 800, 450
 BLACK, RED, BLUE, WHITE = (0, 0, 0), (255, 0, 0), (0, 0, 255), (255, 255, 255)
@@ -107,8 +113,11 @@ class Session:
     """One X server, one bell counter and one run of the game; every process it starts is
     ended by its own process id when the session closes, whatever happened."""
 
-    def __init__(self, game, xprobe):
+    def __init__(self, game, xprobe, sound=None):
         self.game_path, self.xprobe_path = game, xprobe
+        self.sound_kind = sound
+        self.sound = None
+        self.folder = tempfile.mkdtemp(prefix="sormio-e2e-")
         self.procs = []
         self.bells = []
         self.game = None
@@ -133,7 +142,15 @@ class Session:
 
     def _start(self):
         self.env = {k: v for k, v in os.environ.items()
-                    if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XAUTHORITY")}
+                    if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XAUTHORITY",
+                                 "PULSE_SERVER")}
+        # Only the sound server that the case starts, if any, is within the game's reach.
+        self.env["XDG_RUNTIME_DIR"] = os.path.join(self.folder, "run")
+        os.makedirs(self.env["XDG_RUNTIME_DIR"], mode=0o700)
+        if self.sound_kind:
+            self.sound = SoundServer(self.sound_kind, os.path.join(self.folder, "sound"))
+            self.sound.start()
+            self.env = self.sound.client_env(self.env)
         read_fd, write_fd = os.pipe()
         xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-noreset", "-nolisten", "tcp",
                                  "-screen", "0", "1024x768x24"], pass_fds=(write_fd,),
@@ -186,6 +203,12 @@ class Session:
         return False
 
     def close(self):
+        self._stop_procs()
+        if self.sound is not None:
+            self.sound.stop()
+        shutil.rmtree(self.folder, ignore_errors=True)
+
+    def _stop_procs(self):
         for proc in reversed(self.procs):
             if proc.poll() is None:
                 try:
@@ -420,6 +443,132 @@ def case_covered_and_switched(s):
     check(len(p.tiles(RED)) == 1 and p.bar_length() > 0 and not p.tiles(BLUE), "the game goes on")
 
 
+def needs_sound(s):
+    if s.sound is None:
+        raise Failure("this case needs --sound")
+    # The game's playback stream appears once it has connected.
+    wait_for("the game's sound stream", lambda: subprocess.run(
+        ["pactl", "list", "short", "sink-inputs"], env=s.sound.env(), capture_output=True,
+        text=True, timeout=5).stdout.strip(), 10)
+
+
+def settle_tones(rec, expected, timeout=4):
+    wait_for(f"{expected} tones", lambda: len(rec.tones()) >= expected, timeout)
+    time.sleep(0.3)
+    return len(rec.tones())
+
+
+def case_tones(s):
+    """The game's own tone through a real sound server: one per hit, 19 at a game over,
+    none with sounds off, and no bell while the server plays."""
+    needs_sound(s)
+    bells = len(s.bells)
+    with s.sound.recorder() as rec:
+        target = red_tile(start_turn(s))
+        s.key(TILES[target][0].lower())
+        check(settle_tones(rec, 1) == 1, f"a hit played {len(rec.tones())} tones")
+        target = red_tile(s.picture())
+        s.key(TILES[(target + 1) % 36][0].lower())
+        check(settle_tones(rec, 20) == 20, f"a game over played {len(rec.tones()) - 1} tones")
+        onsets = rec.tones()[1:]
+        gaps = [(b - a) * 1000 // 48000 for a, b in zip(onsets, onsets[1:])]
+        print(f"game over: 19 tones {min(gaps)}-{max(gaps)} ms apart")
+        check(min(gaps) >= 60, "the tones of a game over run together")
+        s.key("F3")
+        target = red_tile(start_turn(s))
+        s.key(TILES[target][0].lower())
+        time.sleep(0.2)
+        s.key("space")
+        s.wait_picture("the game over", lambda q: q.bar_length() == 0)
+        time.sleep(0.5)
+        check(len(rec.tones()) == 20, "tones played with sounds off")
+    check(len(s.bells) == bells, f"{len(s.bells) - bells} bells rang while the server played")
+
+
+def case_burst_cut_by_start(s):
+    """Start drops what is left of a game over's tones: the next hit sounds at once."""
+    needs_sound(s)
+    with s.sound.recorder() as rec:
+        target = red_tile(start_turn(s))
+        s.key(TILES[(target + 1) % 36][0].lower())
+        wait_for("the burst", lambda: len(rec.tones()) >= 3, 3)
+        target = red_tile(start_turn(s))
+        time.sleep(0.3)
+        cut = len(rec.tones())
+        check(cut < 10, f"{cut} tones of the burst played on after Start")
+        position = rec.position()
+        s.key(TILES[target][0].lower())
+        wait_for("the hit's tone", lambda: rec.tones_since(position), 2)
+        time.sleep(0.3)
+        check(len(rec.tones()) == cut + 1, f"{len(rec.tones()) - cut} tones for one hit")
+
+
+def case_server_killed(s):
+    """The sound server dies during a game over's tones: no hang, the bell rings for the
+    tones not played, and the game goes on with the bell."""
+    needs_sound(s)
+    with s.sound.recorder() as rec:
+        target = red_tile(start_turn(s))
+        moment = time.monotonic()
+        s.key(TILES[(target + 1) % 36][0].lower())
+        wait_for("the burst", lambda: len(rec.tones()) >= 4, 3)
+        s.sound.kill()
+    played = len(rec.tones())
+    wait_for("the rest as bells", lambda: played + s.bells_after(moment) >= 19, 3)
+    time.sleep(0.3)
+    total = played + s.bells_after(moment)
+    print(f"{played} tones, then {s.bells_after(moment)} bells")
+    # The tone cut off by the kill is rung again.
+    check(19 <= total <= 20, f"{played} tones and {s.bells_after(moment)} bells")
+    target = red_tile(start_turn(s))
+    moment = time.monotonic()
+    s.key(TILES[target][0].lower())
+    check(s.settle_bells(moment, 1) == 1, "a hit without a server rings the bell")
+
+
+def case_server_back(s):
+    """A server that was gone and comes back: the next game's tones come through it."""
+    needs_sound(s)
+    s.sound.kill()
+    target = red_tile(start_turn(s))
+    moment = time.monotonic()
+    s.key(TILES[target][0].lower())
+    check(s.settle_bells(moment, 1) == 1, "a hit without a server rings the bell")
+    s.sound.start()
+    with s.sound.recorder() as rec:
+        target = red_tile(start_turn(s))
+        time.sleep(0.5)
+        moment = time.monotonic()
+        s.key(TILES[target][0].lower())
+        check(settle_tones(rec, 1) == 1, "no tone from the server that came back")
+        check(s.bells_after(moment) == 0, "the bell rang although the server is back")
+
+
+def case_server_hung(s):
+    """A server that accepts the connection and never answers: bells, and an exit at once."""
+    folder = os.path.join(s.env["XDG_RUNTIME_DIR"], "pulse")
+    os.makedirs(folder, exist_ok=True)
+    listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    listener.bind(os.path.join(folder, "native"))
+    listener.listen(16)
+    try:
+        target = red_tile(start_turn(s))
+        moment = time.monotonic()
+        s.key(TILES[(target + 1) % 36][0].lower())
+        check(s.settle_bells(moment, 19) == 19, "a game over rings 19 bells")
+        start_turn(s)
+        subprocess.run([s.xprobe_path, "close", s.window], env=s.env, check=True, timeout=10)
+        closed = time.monotonic()
+        try:
+            status = s.game.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            raise Failure("the game did not end after its window was closed")
+        took = time.monotonic() - closed
+        check(status == 0 and took <= 1, f"status {status} after {took:.2f} s")
+    finally:
+        listener.close()
+
+
 CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith("case_")}
 
 
@@ -429,10 +578,11 @@ def main():
     parser.add_argument("--xprobe", required=True)
     parser.add_argument("--out", default=".")
     parser.add_argument("--shot")
+    parser.add_argument("--sound", choices=SoundServer.KINDS)
     parser.add_argument("case", nargs="?", choices=sorted(CASES))
     args = parser.parse_args()
 
-    with Session(args.game, args.xprobe) as s:
+    with Session(args.game, args.xprobe, args.sound) as s:
         if args.shot:
             return take_screenshot(s, args.shot)
         try:

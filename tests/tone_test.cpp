@@ -1,0 +1,68 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <numbers>
+#include <thread>
+
+#include "sound.h"
+#include "tone.h"
+
+namespace sormio {
+namespace {
+
+TEST(Tone, isAShortClearPitchThatNeitherClicksNorClips) {
+    // One slot is the tone and then the silence that keeps a burst's tones apart.
+    const auto& s = Tone::slot();
+    ASSERT_EQ(s.size(), static_cast<std::size_t>(Tone::kSlotFrames));
+    const auto sounding = std::find_if(s.rbegin(), s.rend(), [](int v) { return v != 0; });
+    const double lengthMs = 1000.0 * static_cast<double>(s.rend() - sounding) / Tone::kRate;
+    EXPECT_GE(lengthMs, 30);
+    EXPECT_LE(lengthMs, 50);
+    EXPECT_GE(1000.0 * static_cast<double>(sounding - s.rbegin()) / Tone::kRate, 30)
+        << "too little silence after the tone to tell the tones of a burst apart";
+
+    int peak = 0, crossings = 0, steepest = 0;
+    for (std::size_t i = 0; i + 1 < s.size(); ++i) {
+        peak = std::max(peak, std::abs(s[i]));
+        crossings += (s[i] < 0) != (s[i + 1] < 0);
+        steepest = std::max(steepest, std::abs(s[i + 1] - s[i]));
+    }
+    EXPECT_LE(peak, 32767 / 2) << "a moderate level, far from full scale";
+    EXPECT_GE(peak, 32767 / 8);
+    EXPECT_NEAR(crossings / 2.0 / (Tone::kLengthMs / 1000.0), Tone::kFrequency, 30);
+    // No step steeper than the sine itself has: the fades start and end at silence.
+    const double sineSlope = peak * 2 * std::numbers::pi * Tone::kFrequency / Tone::kRate;
+    EXPECT_LE(steepest, sineSlope * 1.01);
+    EXPECT_LE(std::abs(s[0]), 1);
+    const int fadeEnd = Tone::kRate * Tone::kFadeMs / 1000;
+    for (int i = 0; i < fadeEnd / 4; ++i) {
+        EXPECT_LE(std::abs(s[i]), peak / 5) << "the fade-in is too short at sample " << i;
+    }
+}
+
+TEST(Sound, withoutAServerBeepAsksForTheBellAndNeverWaits) {
+    // A runtime folder with no server in it, and no server named in the environment.
+    const auto folder = std::filesystem::temp_directory_path() / "sormio-no-server";
+    std::filesystem::create_directories(folder);
+    setenv("XDG_RUNTIME_DIR", folder.c_str(), 1);
+    unsetenv("PULSE_SERVER");
+    int unplayed = 0;
+    {
+        Sound sound([&unplayed](int tones) { unplayed += tones; });
+        EXPECT_FALSE(sound.beep()) << "before start";
+        sound.start();
+        for (int i = 0; i < 50; ++i) {
+            EXPECT_FALSE(sound.beep());
+            sound.drop();
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        EXPECT_FALSE(sound.playing());
+    }
+    EXPECT_EQ(unplayed, 0) << "a tone the caller rang as a bell was reported again";
+}
+
+}  // namespace
+}  // namespace sormio
