@@ -7,7 +7,10 @@
 #include <QMenuBar>
 #include <QTest>
 #include <QThread>
+#include <cmath>
+#include <map>
 #include <memory>
+#include <vector>
 
 #include "frmsormio.h"
 #include "key_table.h"
@@ -465,6 +468,69 @@ INSTANTIATE_TEST_SUITE_P(Sources, TickerTest,
                          [](const auto& info) {
                              return info.param == Ticker::Source::Kernel ? "kernel" : "qt_timer";
                          });
+
+// Run once per display scale (QT_SCALE_FACTOR, set by the test list): 100 % here, and the
+// fractional and double scales of today's laptops.
+class ScaleTest : public WindowTest {};
+
+TEST_F(ScaleTest, everyTileShowsFourEqualEdgesAndTheBarIsOneUnbrokenLine) {
+    start('E');
+    const QImage image = window->grab().toImage();
+    const qreal dpr = image.devicePixelRatio();
+    const int menu = window->client()->y();
+    const auto device = [dpr](qreal logical) {
+        return static_cast<int>(std::floor(logical * dpr));
+    };
+    const QRgb border = Label::kBorder.rgb();
+    // From inside a tile towards one edge: the number of border pixels met there.
+    const auto edge = [&](int x, int y, int dx, int dy) {
+        for (int steps = 0; image.pixel(x, y) != border; ++steps, x += dx, y += dy) {
+            if (steps > 20 * dpr) {
+                return 0;
+            }
+        }
+        int n = 0;
+        for (; image.pixel(x, y) == border; x += dx, y += dy) {
+            ++n;
+        }
+        return n;
+    };
+    std::map<int, int> thicknesses;  // thickness -> edges
+    for (int tile = 0; tile < KeyTable::kKeys; ++tile) {
+        const TilePosition p = KeyTable::positionOfTile(tile);
+        // A row above the glyph and a column left of it, through the middle of the tile.
+        const int row = device(menu + p.top + 4), column = device(p.left + 4);
+        const int midX = device(p.left + 16), midY = device(menu + p.top + 16);
+        const int edges[] = {edge(midX, row, -1, 0), edge(midX, row, 1, 0),
+                             edge(column, midY, 0, -1), edge(column, midY, 0, 1)};
+        for (int side = 0; side < 4; ++side) {
+            EXPECT_GT(edges[side], 0) << "tile " << tile << " lacks its edge "
+                                      << "LRTB"[side] << " at scale " << dpr;
+            ++thicknesses[edges[side]];
+        }
+    }
+    EXPECT_EQ(thicknesses.size(), 1u) << "border lines of different thickness at scale " << dpr;
+    EXPECT_LE(thicknesses.begin()->first, std::ceil(dpr));
+
+    // The bar: the same rows lit from its left end to its right end, no gap, nothing beside it.
+    const int left = device(100), right = device(100 + window->picture1()->width());
+    const auto litRows = [&](int x) {
+        std::vector<int> rows;
+        for (int y = device(menu + 300); y < device(menu + 309); ++y) {
+            if (image.pixel(x, y) == kWhite) {
+                rows.push_back(y);
+            }
+        }
+        return rows;
+    };
+    const std::vector<int> rows = litRows(left);
+    ASSERT_FALSE(rows.empty()) << "no bar at scale " << dpr;
+    EXPECT_EQ(rows.back() - rows.front() + 1, static_cast<int>(rows.size()));
+    for (int x = left; x < right - 1; ++x) {
+        ASSERT_EQ(litRows(x), rows) << "the bar breaks at device x " << x << ", scale " << dpr;
+    }
+    EXPECT_TRUE(litRows(left - 1).empty());
+}
 
 }  // namespace
 }  // namespace sormio

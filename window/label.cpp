@@ -1,6 +1,7 @@
 #include "label.h"
 
 #include <QPainter>
+#include <algorithm>
 #include <cmath>
 
 namespace sormio {
@@ -54,11 +55,29 @@ void Label::setBackground(const QColor& colour) {
 
 void Label::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.fillRect(rect(), background_);
+    // Background and border are laid on whole device pixels. At 125 % or 150 % a one-pixel
+    // line drawn in widget units falls between device rows: it is lost where the widget's
+    // clip begins, or doubled where neighbouring tiles overlap. Snapped, every line of the
+    // keyboard is the same number of device pixels, and neighbours' lines coincide.
+    const QTransform world = painter.worldTransform();
+    const QTransform toDevice = painter.deviceTransform();
+    painter.setWorldTransform((world.inverted() * toDevice).inverted());
+    const qreal scale = toDevice.m11();
+    const QPointF origin = toDevice.map(QPointF(0, 0));
+    const auto x = [&](int units) { return qRound(origin.x() + units * scale); };
+    const auto y = [&](int units) { return qRound(origin.y() + units * scale); };
+    painter.fillRect(QRect(QPoint(x(0), y(0)), QPoint(x(width()) - 1, y(height()) - 1)),
+                     background_);
     if (border_) {
-        painter.setPen(kBorder);
-        painter.drawRect(rect().adjusted(0, 0, -1, -1));
+        const int line = std::max(1, static_cast<int>(scale));
+        const int left = x(0), top = y(0), right = x(width() - 1), bottom = y(height() - 1);
+        const int across = right + line - left, down = bottom + line - top;
+        painter.fillRect(left, top, across, line, kBorder);
+        painter.fillRect(left, bottom, across, line, kBorder);
+        painter.fillRect(left, top, line, down, kBorder);
+        painter.fillRect(right, top, line, down, kBorder);
     }
+    painter.setWorldTransform(world);
     painter.setPen(kForeground);
     painter.drawGlyphRun(origin_, glyphs_);
 }

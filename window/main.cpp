@@ -22,6 +22,21 @@ void startupMessages(QtMsgType type, const QMessageLogContext&, const QString& m
     heldBack += message.toLocal8Bit() + '\n';
 }
 
+// Qt's Wayland plugin would bring up EGL, and with it the whole of Mesa (some 50 MB), to offer
+// GPU buffers that a game painted in software never uses. Naming no buffer integration leaves
+// it with shared-memory buffers only; the plugin's two lines about the missing one are
+// expected and dropped, everything else goes where Qt sends it.
+constexpr char kBufferIntegration[] = "QT_WAYLAND_CLIENT_BUFFER_INTEGRATION";
+QtMessageHandler qtHandler = nullptr;
+
+void runningMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (qstrcmp(context.category, "qt.qpa.wayland") == 0 &&
+        message.contains(QLatin1String("client buffer integration"))) {
+        return;
+    }
+    qtHandler(type, context, message);
+}
+
 // The platform's own style, but for the icon of the menu bar's overflow button: the bar holds
 // one menu and never overflows, and looking that icon up in the desktop's icon theme costs a
 // noticeable part of start-up.
@@ -45,11 +60,16 @@ int main(int, char**) {
     static char name[] = "sormio";
     static char* argv[] = {name, nullptr};
 
-    qInstallMessageHandler(startupMessages);
+    if (!qEnvironmentVariableIsSet(kBufferIntegration)) {
+        qputenv(kBufferIntegration, "none");
+    }
+    qtHandler = qInstallMessageHandler(startupMessages);
     QApplication app(argc, argv);
-    qInstallMessageHandler(nullptr);
-    if (!heldBack.isEmpty()) {
-        std::fputs(heldBack.constData(), stderr);
+    qInstallMessageHandler(runningMessages);
+    for (const QByteArray& line : heldBack.split('\n')) {
+        if (!line.isEmpty() && !line.contains("client buffer integration")) {
+            std::fprintf(stderr, "%s\n", line.constData());
+        }
     }
 
     QApplication::setStyle(new GameStyle);
@@ -58,5 +78,10 @@ int main(int, char**) {
     sormio::Frmsormio window;
     // The sound server is looked for once the first frame is on its way.
     QTimer::singleShot(0, &window, [&window] { window.startSound(); });
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    // The window has been closed and nothing is stored, so nothing is left to do: the program
+    // ends here without tearing down the window system's connection, which Qt's Wayland
+    // plugin can wait on forever, or the sound thread, whatever its server is doing.
+    std::fflush(nullptr);
+    std::_Exit(status);
 }
