@@ -11,6 +11,7 @@ SORMIO_TEST_PACKAGES=(
     desktop-file-utils appstream lintian dpkg-dev file
     clang libclang-rt-14-dev valgrind libxdamage-dev
     pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber dbus-daemon
+    sway wtype grim qt6-wayland
 )
 
 as_root() {
