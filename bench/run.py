@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Runs every benchmark of the game and prints one table (markdown).
 
-    run.py BUILD_DIR [--quick] [PART ...]    PART: startup turns latency pace beeps idle
+    run.py BUILD_DIR [--quick] [PART ...]    PART: startup turns latency pace wayland beeps idle
 
 Everything that shows on screen runs on its own Xvfb. Ratios are taken between runs that
 alternate within this one invocation, so that a busy machine slows both sides alike.
@@ -15,6 +15,7 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 from sound_server import SoundServer  # noqa: E402
+import play_test  # noqa: E402
 
 build = os.path.abspath(sys.argv[1])
 quick = "--quick" in sys.argv
@@ -221,6 +222,28 @@ def idle(display, server):
         "met" if g / m <= 1.15 else "missed", "VmHWM in /proc/PID/status")
 
 
+def wayland_memory():
+    """Peak memory of the same game as an X11 client (Xvfb) and as a native Wayland client
+    (headless sway), each after a Start and a hit, runs alternating."""
+    runs = 3 if quick else 7
+    peaks = {"x11": [], "wayland": []}
+    for _ in range(runs):
+        for name in peaks:
+            session = (play_test.WaylandSession(game, None, "pulseaudio", 1) if name == "wayland"
+                       else play_test.Session(game, None, "pulseaudio"))
+            with session as s:
+                target = play_test.red_tile(play_test.start_turn(s))
+                s.key(play_test.TILES[target][0].lower())
+                time.sleep(0.5)
+                peaks[name].append(peak_rss_kib(s.game.pid) / 1024)
+    x, w = statistics.median(peaks["x11"]), statistics.median(peaks["wayland"])
+    cmd = "VmHWM after a Start and a hit: tests/e2e/play_test.py sessions, Xvfb and headless sway"
+    row("Peak resident memory, game on X11 / native Wayland (MiB)", f"{x:.1f} / {w:.1f}", "", "",
+        "", "", cmd)
+    row("Peak resident memory ratio Wayland / X11", fmt(w / x), fmt(min(peaks["wayland"]) / x),
+        fmt(max(peaks["wayland"]) / x), "≤ 1.15", "met" if w / x <= 1.15 else "missed", cmd)
+
+
 def percentile(values, q):
     values = sorted(values)
     return values[min(len(values) - 1, int(q * len(values)))]
@@ -276,6 +299,8 @@ def main():
             latency(display)
         if wanted("pace"):
             pace(display)
+        if wanted("wayland"):
+            wayland_memory()
         for kind in SoundServer.KINDS:
             if os.environ.get("SORMIO_BENCH_SERVER", kind) != kind:
                 continue

@@ -8,8 +8,9 @@
 
 namespace sormio {
 
-// What one game carries. Every member starts at the value that the original's unset state
-// compares equal to, so a Start before the first sampler tick targets key code 0.
+// What one game carries. Every member starts at zero or empty, the state of a program that has
+// not played yet: no key drawn, no score, sounds on. A Start before the sampler's first tick
+// therefore targets key code 0, the key "0".
 struct GameState {
     float sample = 0.0f;  // last key code drawn, a whole number 0..35
     int tileloop = 0;     // counter of the loops that clear the tiles; 36 once a loop has run

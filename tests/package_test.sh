@@ -19,6 +19,8 @@ for dep in $(echo "$depends" | tr ',' '\n' | sed 's/(.*)//; s/|.*//' | tr -d ' '
         fail "dependency $dep is no Debian package"
 done
 [[ "$depends" == *libqt6widgets6* ]] || fail "no dependency on the Qt libraries found from the binary"
+[[ "$depends" == *libpulse0* ]] || fail "no dependency on the sound server's client library"
+[ "$(dpkg-deb -f "$deb" Suggests)" = qt6-wayland ] || fail "native Wayland should be suggested, not required"
 
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
