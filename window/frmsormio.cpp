@@ -6,6 +6,7 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QScreen>
+#include <QTimer>
 #include <algorithm>
 #include <cmath>
 
@@ -137,6 +138,19 @@ void Frmsormio::Form_Load() {
     show();
     picture1_->hide();
     picture1_->setEnabled(false);
+}
+
+void Frmsormio::startSoundAfterFirstFrame() {
+    client()->installEventFilter(this);
+}
+
+bool Frmsormio::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == client() && event->type() == QEvent::Paint) {
+        client()->removeEventFilter(this);
+        // Queued: the frame is painted and handed to the window system first.
+        QTimer::singleShot(0, this, [this] { sound_.start(); });
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void Frmsormio::mnusound_Click() {

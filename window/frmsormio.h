@@ -67,14 +67,18 @@ class Frmsormio : public QMainWindow, public Screen {
     Label* lblpisteet() const { return lblpisteet_; }
     QAction* mnusound() const { return mnusound_; }
     bool countdownRunning() const { return tmr1_.isActive(); }
-    // Connects to the sound server off the window's thread; until then, and whenever no
-    // server answers, beep() rings the window system's bell.
-    void startSound() { sound_.start(); }
+    // Connects to the sound server off the window's thread once the first frame has been
+    // painted; until then, and whenever no server answers, beep() rings the window system's
+    // bell.
+    void startSoundAfterFirstFrame();
     const Sound& sound() const { return sound_; }
     // Where beep() goes: the game's tone, or the bell; a test can listen instead.
     void setBell(std::function<void()> bell) { bell_ = std::move(bell); }
     // What the sampler counts its ticks by; a test can stop its time to choose the targets.
     void setSamplerClock(DueTicks::Clock clock) { tmr2_.setClock(std::move(clock)); }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void buildMenu();

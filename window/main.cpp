@@ -1,7 +1,6 @@
 #include <QApplication>
 #include <QByteArray>
 #include <QProxyStyle>
-#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 
@@ -76,8 +75,7 @@ int main(int, char**) {
     // Ties the window to its desktop entry (and icon) where the window system asks for it.
     QGuiApplication::setDesktopFileName(QStringLiteral("fi.sormio.SormioIV"));
     sormio::Frmsormio window;
-    // The sound server is looked for once the first frame is on its way.
-    QTimer::singleShot(0, &window, [&window] { window.startSound(); });
+    window.startSoundAfterFirstFrame();
     const int status = QApplication::exec();
     // The window has been closed and nothing is stored, so nothing is left to do: the program
     // ends here without tearing down the window system's connection, which Qt's Wayland
