@@ -243,6 +243,17 @@ class Session:
         """Asks the game's window to close, as a window manager's close button does."""
         subprocess.run([self.xprobe_path, "close", self.window], env=self.env, check=True, timeout=10)
 
+    def close_and_wait(self):
+        """Closes the window; the game's exit status and how long it took to end after the
+        request."""
+        self.close_window()
+        closed = time.monotonic()
+        try:
+            status = self.game.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            raise Failure("the game still runs 5 s after its window was closed")
+        return status, time.monotonic() - closed
+
     def mark(self):
         """Now, for counting the beeps that follow."""
         return time.monotonic()
@@ -573,11 +584,7 @@ def case_keys_before_start(s):
 
 def case_close(s):
     start_turn(s)
-    s.close_window()
-    try:
-        status = s.game.wait(timeout=5)
-    except subprocess.TimeoutExpired:
-        raise Failure("the game did not end within 5 s of closing its window")
+    status, _ = s.close_and_wait()
     check(status == 0, f"the game ended with status {status}")
 
 
@@ -590,13 +597,8 @@ def case_close_after_play(s):
             s.launch()
         target = red_tile(start_turn(s))
         s.key(TILES[(target + attempt % 2) % 36][0].lower())  # a hit, then a miss, in turn
-        s.close_window()
-        closed = time.monotonic()
-        try:
-            status = s.game.wait(timeout=5)
-        except subprocess.TimeoutExpired:
-            raise Failure(f"close {attempt + 1}: the game still runs 5 s after its window closed")
-        took.append(time.monotonic() - closed)
+        status, seconds = s.close_and_wait()
+        took.append(seconds)
         check(status == 0, f"close {attempt + 1}: the game ended with status {status}")
         check(took[-1] <= 1, f"close {attempt + 1}: the game took {took[-1]:.2f} s to end")
     print(f"20 closes after play: slowest {1000 * max(took):.0f} ms")
@@ -619,13 +621,7 @@ def case_close_during_beeps(s):
     """Closed while the 19 bells of a game over sound: the process ends within 200 ms."""
     target = red_tile(start_turn(s))
     s.key(TILES[(target + 1) % 36][0].lower())
-    s.close_window()
-    closed = time.monotonic()
-    try:
-        status = s.game.wait(timeout=5)
-    except subprocess.TimeoutExpired:
-        raise Failure("the game did not end after its window was closed")
-    took = time.monotonic() - closed
+    status, took = s.close_and_wait()
     print(f"ended {1000 * took:.0f} ms after the close request")
     check(status == 0, f"the game ended with status {status}")
     check(took <= 0.2, f"the game took {1000 * took:.0f} ms to end")
@@ -775,13 +771,7 @@ def case_server_hung(s):
         s.key(TILES[(target + 1) % 36][0].lower())
         check(s.settle_bells(moment, 19) == 19, "a game over rings 19 bells")
         start_turn(s)
-        s.close_window()
-        closed = time.monotonic()
-        try:
-            status = s.game.wait(timeout=5)
-        except subprocess.TimeoutExpired:
-            raise Failure("the game did not end after its window was closed")
-        took = time.monotonic() - closed
+        status, took = s.close_and_wait()
         check(status == 0 and took <= 1, f"status {status} after {took:.2f} s")
     finally:
         listener.close()
