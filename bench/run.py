@@ -195,7 +195,7 @@ def idle(display, server):
                 subprocess.run(["xdotool", "key", "F1"], env=env)
                 time.sleep(0.3)
                 subprocess.run(["xdotool", "key", "space"], env=env)
-                time.sleep(2.0)  # the 19 tones of the game over, then the stream is corked
+                time.sleep(4.0)  # the 19 tones of the game over, then 1 s until the stream is corked
             time.sleep(1.0)
             cpu0, sw0 = task_counters(proc.pid)
             t0 = time.monotonic()

@@ -21,6 +21,10 @@ constexpr auto kSlot =
     std::chrono::microseconds(std::int64_t{Tone::kSlotFrames} * 1000000 / Tone::kRate);
 // A server that takes longer than this to accept us counts as absent until the next try.
 constexpr pa_usec_t kConnectTimeout = 2 * PA_USEC_PER_SEC;
+// A drained stream stays open this long before it is corked: tones that follow each other during
+// play skip the server's reactivation (about a millisecond on PipeWire), while at rest a corked
+// stream lets the server idle and the sound device sleep.
+constexpr pa_usec_t kCorkAfter = 1 * PA_USEC_PER_SEC;
 // The server's buffer ahead of the play position: a few periods, small enough that a tone
 // written into a running stream is not held up behind silence.
 constexpr std::uint32_t kTargetBytes = 128 * sizeof(std::int16_t);
@@ -36,6 +40,7 @@ struct Sound::Loop {
     pa_context* context = nullptr;
     pa_stream* stream = nullptr;
     pa_time_event* connectTimer = nullptr;
+    pa_time_event* corkTimer = nullptr;
     unsigned dropsSeen = 0;
     int pending = 0;  // asked for and not yet written
     bool corked = true;
@@ -116,6 +121,7 @@ struct Sound::Loop {
             api->time_free(connectTimer);
             connectTimer = nullptr;
         }
+        stopCorkTimer();
         if (stream != nullptr) {
             pa_stream_set_state_callback(stream, nullptr, nullptr);
             pa_stream_disconnect(stream);
@@ -143,6 +149,7 @@ struct Sound::Loop {
         if (pending == 0 || !streamReady()) {
             return;
         }
+        stopCorkTimer();
         const auto now = Clock::now();
         bool dry = corked || now >= playedUntil;
         if (corked) {
@@ -169,6 +176,13 @@ struct Sound::Loop {
         draining = true;
         drainAgain = false;
         pa_operation_unref(pa_stream_drain(stream, &Loop::onDrained, this));
+    }
+
+    void stopCorkTimer() {
+        if (corkTimer != nullptr) {
+            api->time_free(corkTimer);
+            corkTimer = nullptr;
+        }
     }
 
     void onWakeUp() {
@@ -255,9 +269,18 @@ struct Sound::Loop {
         loop->draining = false;
         if (loop->drainAgain) {
             loop->drain();
-        } else if (loop->pending == 0 && !loop->corked) {
-            // Silent now: a corked stream costs neither side any wake-ups.
-            pa_operation_unref(pa_stream_cork(s, 1, nullptr, nullptr));
+        } else if (loop->pending == 0 && !loop->corked && loop->corkTimer == nullptr) {
+            loop->corkTimer = pa_context_rttime_new(loop->context, pa_rtclock_now() + kCorkAfter,
+                                                    &Loop::onQuiet, loop);
+        }
+    }
+
+    // Silent for a while: a corked stream costs neither side anything.
+    static void onQuiet(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self) {
+        auto* loop = static_cast<Loop*>(self);
+        loop->stopCorkTimer();
+        if (!loop->draining && loop->pending == 0 && !loop->corked && loop->streamReady()) {
+            pa_operation_unref(pa_stream_cork(loop->stream, 1, nullptr, nullptr));
             loop->corked = true;
         }
     }
