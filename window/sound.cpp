@@ -1,5 +1,6 @@
 #include "sound.h"
 
+#include <dlfcn.h>
 #include <pthread.h>
 #include <pulse/pulseaudio.h>
 #include <signal.h>
@@ -29,13 +30,70 @@ constexpr pa_usec_t kCorkAfter = 1 * PA_USEC_PER_SEC;
 // written into a running stream is not held up behind silence.
 constexpr std::uint32_t kTargetBytes = 128 * sizeof(std::int16_t);
 
+// libpulse and its dozen libraries (sound file codecs among them) are loaded by the sound
+// thread once the window is up, rather than by the dynamic linker before anything shows: start-up
+// pays nothing for them, and a desktop without them simply gets the bell.
+#define SORMIO_PULSE_FUNCTIONS(F)    \
+    F(pa_context_connect)            \
+    F(pa_context_disconnect)         \
+    F(pa_context_get_state)          \
+    F(pa_context_new_with_proplist)  \
+    F(pa_context_rttime_new)         \
+    F(pa_context_set_state_callback) \
+    F(pa_context_unref)              \
+    F(pa_mainloop_free)              \
+    F(pa_mainloop_get_api)           \
+    F(pa_mainloop_new)               \
+    F(pa_mainloop_run)               \
+    F(pa_operation_unref)            \
+    F(pa_proplist_free)              \
+    F(pa_proplist_new)               \
+    F(pa_proplist_sets)              \
+    F(pa_rtclock_now)                \
+    F(pa_stream_connect_playback)    \
+    F(pa_stream_cork)                \
+    F(pa_stream_disconnect)          \
+    F(pa_stream_drain)               \
+    F(pa_stream_flush)               \
+    F(pa_stream_get_state)           \
+    F(pa_stream_new)                 \
+    F(pa_stream_set_state_callback)  \
+    F(pa_stream_unref)               \
+    F(pa_stream_write)
+
+struct Pulse {
+#define SORMIO_PULSE_POINTER(name) decltype(&::name) name = nullptr;
+    SORMIO_PULSE_FUNCTIONS(SORMIO_PULSE_POINTER)
+#undef SORMIO_PULSE_POINTER
+
+    bool load() {
+        void* library = dlopen("libpulse.so.0", RTLD_NOW | RTLD_LOCAL);
+        if (library == nullptr) {
+            return false;
+        }
+        bool complete = true;
+#define SORMIO_PULSE_SYMBOL(name)                                   \
+    name = reinterpret_cast<decltype(name)>(dlsym(library, #name)); \
+    complete = complete && name != nullptr;
+        SORMIO_PULSE_FUNCTIONS(SORMIO_PULSE_SYMBOL)
+#undef SORMIO_PULSE_SYMBOL
+        return complete;
+    }
+};
+
+// Filled once by the sound thread before its first call; read by that thread only.
+Pulse& pulse() {
+    static Pulse functions;
+    return functions;
+}
+
 }  // namespace
 
 // Lives on the sound thread only; nothing here is touched by the window's thread.
 struct Sound::Loop {
     Sound& owner;
-    pa_mainloop* mainloop = pa_mainloop_new();
-    pa_mainloop_api* api = pa_mainloop_get_api(mainloop);
+    pa_mainloop* mainloop = pulse().pa_mainloop_new();
+    pa_mainloop_api* api = pulse().pa_mainloop_get_api(mainloop);
     pa_io_event* wakeEvent = nullptr;
     pa_context* context = nullptr;
     pa_stream* stream = nullptr;
@@ -51,34 +109,34 @@ struct Sound::Loop {
     explicit Loop(Sound& s) : owner(s) {}
 
     void connect() {
-        pa_proplist* props = pa_proplist_new();
-        pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "Sormio IV");
-        pa_proplist_sets(props, PA_PROP_APPLICATION_ID, "fi.sormio.SormioIV");
-        pa_proplist_sets(props, PA_PROP_APPLICATION_ICON_NAME, "fi.sormio.SormioIV");
-        pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "game");
-        context = pa_context_new_with_proplist(api, "Sormio IV", props);
-        pa_proplist_free(props);
+        pa_proplist* props = pulse().pa_proplist_new();
+        pulse().pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "Sormio IV");
+        pulse().pa_proplist_sets(props, PA_PROP_APPLICATION_ID, "fi.sormio.SormioIV");
+        pulse().pa_proplist_sets(props, PA_PROP_APPLICATION_ICON_NAME, "fi.sormio.SormioIV");
+        pulse().pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "game");
+        context = pulse().pa_context_new_with_proplist(api, "Sormio IV", props);
+        pulse().pa_proplist_free(props);
         if (context == nullptr) {
             return;
         }
-        pa_context_set_state_callback(context, &Loop::onContextState, this);
+        pulse().pa_context_set_state_callback(context, &Loop::onContextState, this);
         // Never start a server of our own: a desktop without one gets the bell.
-        if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        if (pulse().pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
             lose();
             return;
         }
-        connectTimer = pa_context_rttime_new(context, pa_rtclock_now() + kConnectTimeout,
-                                             &Loop::onConnectTimeout, this);
+        connectTimer = pulse().pa_context_rttime_new(
+            context, pulse().pa_rtclock_now() + kConnectTimeout, &Loop::onConnectTimeout, this);
     }
 
     void openStream() {
         const pa_sample_spec spec{PA_SAMPLE_S16NE, Tone::kRate, 1};
-        stream = pa_stream_new(context, "Beep", &spec, nullptr);
+        stream = pulse().pa_stream_new(context, "Beep", &spec, nullptr);
         if (stream == nullptr) {
             lose();
             return;
         }
-        pa_stream_set_state_callback(stream, &Loop::onStreamState, this);
+        pulse().pa_stream_set_state_callback(stream, &Loop::onStreamState, this);
         pa_buffer_attr attr{};
         attr.maxlength = static_cast<std::uint32_t>(-1);
         attr.tlength = kTargetBytes;
@@ -91,7 +149,8 @@ struct Sound::Loop {
         attr.fragsize = static_cast<std::uint32_t>(-1);
         constexpr auto flags =
             static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
-        if (pa_stream_connect_playback(stream, nullptr, &attr, flags, nullptr, nullptr) < 0) {
+        if (pulse().pa_stream_connect_playback(stream, nullptr, &attr, flags, nullptr, nullptr) <
+            0) {
             lose();
         }
     }
@@ -123,15 +182,15 @@ struct Sound::Loop {
         }
         stopCorkTimer();
         if (stream != nullptr) {
-            pa_stream_set_state_callback(stream, nullptr, nullptr);
-            pa_stream_disconnect(stream);
-            pa_stream_unref(stream);
+            pulse().pa_stream_set_state_callback(stream, nullptr, nullptr);
+            pulse().pa_stream_disconnect(stream);
+            pulse().pa_stream_unref(stream);
             stream = nullptr;
         }
         if (context != nullptr) {
-            pa_context_set_state_callback(context, nullptr, nullptr);
-            pa_context_disconnect(context);
-            pa_context_unref(context);
+            pulse().pa_context_set_state_callback(context, nullptr, nullptr);
+            pulse().pa_context_disconnect(context);
+            pulse().pa_context_unref(context);
             context = nullptr;
         }
         if (unplayed > 0 && owner.unplayed_) {
@@ -140,7 +199,7 @@ struct Sound::Loop {
     }
 
     bool streamReady() const {
-        return stream != nullptr && pa_stream_get_state(stream) == PA_STREAM_READY;
+        return stream != nullptr && pulse().pa_stream_get_state(stream) == PA_STREAM_READY;
     }
 
     // Hands the pending tones to the server behind what it still plays, or at its play
@@ -153,13 +212,13 @@ struct Sound::Loop {
         const auto now = Clock::now();
         bool dry = corked || now >= playedUntil;
         if (corked) {
-            pa_operation_unref(pa_stream_cork(stream, 0, nullptr, nullptr));
+            pulse().pa_operation_unref(pulse().pa_stream_cork(stream, 0, nullptr, nullptr));
             corked = false;
         }
         const auto& slot = Tone::slot();
         for (; pending > 0; --pending) {
-            pa_stream_write(stream, slot.data(), slot.size() * sizeof(slot[0]), nullptr, 0,
-                            dry ? PA_SEEK_RELATIVE_ON_READ : PA_SEEK_RELATIVE);
+            pulse().pa_stream_write(stream, slot.data(), slot.size() * sizeof(slot[0]), nullptr, 0,
+                                    dry ? PA_SEEK_RELATIVE_ON_READ : PA_SEEK_RELATIVE);
             playedUntil = (dry ? now : playedUntil) + kSlot;
             dry = false;
         }
@@ -175,7 +234,7 @@ struct Sound::Loop {
         }
         draining = true;
         drainAgain = false;
-        pa_operation_unref(pa_stream_drain(stream, &Loop::onDrained, this));
+        pulse().pa_operation_unref(pulse().pa_stream_drain(stream, &Loop::onDrained, this));
     }
 
     void stopCorkTimer() {
@@ -197,7 +256,7 @@ struct Sound::Loop {
             dropsSeen = drops;
             pending = 0;
             if (streamReady()) {
-                pa_operation_unref(pa_stream_flush(stream, nullptr, nullptr));
+                pulse().pa_operation_unref(pulse().pa_stream_flush(stream, nullptr, nullptr));
             }
             playedUntil = {};
         }
@@ -223,7 +282,7 @@ struct Sound::Loop {
 
     static void onContextState(pa_context* c, void* self) {
         auto* loop = static_cast<Loop*>(self);
-        switch (pa_context_get_state(c)) {
+        switch (pulse().pa_context_get_state(c)) {
             case PA_CONTEXT_READY:
                 loop->openStream();
                 break;
@@ -238,7 +297,7 @@ struct Sound::Loop {
 
     static void onStreamState(pa_stream* s, void* self) {
         auto* loop = static_cast<Loop*>(self);
-        switch (pa_stream_get_state(s)) {
+        switch (pulse().pa_stream_get_state(s)) {
             case PA_STREAM_READY:
                 loop->ready();
                 break;
@@ -270,8 +329,8 @@ struct Sound::Loop {
         if (loop->drainAgain) {
             loop->drain();
         } else if (loop->pending == 0 && !loop->corked && loop->corkTimer == nullptr) {
-            loop->corkTimer = pa_context_rttime_new(loop->context, pa_rtclock_now() + kCorkAfter,
-                                                    &Loop::onQuiet, loop);
+            loop->corkTimer = pulse().pa_context_rttime_new(
+                loop->context, pulse().pa_rtclock_now() + kCorkAfter, &Loop::onQuiet, loop);
         }
     }
 
@@ -280,7 +339,7 @@ struct Sound::Loop {
         auto* loop = static_cast<Loop*>(self);
         loop->stopCorkTimer();
         if (!loop->draining && loop->pending == 0 && !loop->corked && loop->streamReady()) {
-            pa_operation_unref(pa_stream_cork(loop->stream, 1, nullptr, nullptr));
+            pulse().pa_operation_unref(pulse().pa_stream_cork(loop->stream, 1, nullptr, nullptr));
             loop->corked = true;
         }
     }
@@ -343,19 +402,23 @@ void Sound::wake() {
 }
 
 void Sound::run() {
+    static const bool loaded = pulse().load();
+    if (!loaded) {
+        return;  // no libpulse: the bell it is
+    }
     Loop loop(*this);
     if (loop.mainloop == nullptr) {
         return;
     }
     loop.wakeEvent = loop.api->io_new(loop.api, wakeFd_, PA_IO_EVENT_INPUT, &Loop::onWake, &loop);
     loop.connect();
-    pa_mainloop_run(loop.mainloop, nullptr);
+    pulse().pa_mainloop_run(loop.mainloop, nullptr);
     // Nobody is left to ring for what was not played.
     loop.pending = 0;
     loop.playedUntil = {};
     loop.lose();
     loop.api->io_free(loop.wakeEvent);
-    pa_mainloop_free(loop.mainloop);
+    pulse().pa_mainloop_free(loop.mainloop);
 }
 
 }  // namespace sormio
