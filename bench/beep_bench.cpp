@@ -88,8 +88,8 @@ class Recorder {
         auto* r = static_cast<Recorder*>(self);
         const auto state = pa_context_get_state(c);
         if (state == PA_CONTEXT_READY) {
-            const pa_sample_spec spec{PA_SAMPLE_S16NE, Tone::kRate, 1};
-            r->stream_ = pa_stream_new(c, "monitor", &spec, nullptr);
+            const pa_sample_spec format{PA_SAMPLE_S16NE, Tone::kRate, 1};
+            r->stream_ = pa_stream_new(c, "monitor", &format, nullptr);
             pa_stream_set_read_callback(r->stream_, &Recorder::onRead, r);
             pa_buffer_attr attr{};
             attr.maxlength = static_cast<std::uint32_t>(-1);

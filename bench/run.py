@@ -302,8 +302,6 @@ def main():
         if wanted("wayland"):
             wayland_memory()
         for kind in SoundServer.KINDS:
-            if os.environ.get("SORMIO_BENCH_SERVER", kind) != kind:
-                continue
             if wanted("beeps") or wanted("idle"):
                 with SoundServer(kind) as server:
                     if wanted("beeps"):

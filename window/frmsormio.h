@@ -71,7 +71,6 @@ class Frmsormio : public QMainWindow, public Screen {
     // painted; until then, and whenever no server answers, beep() rings the window system's
     // bell.
     void startSoundAfterFirstFrame();
-    const Sound& sound() const { return sound_; }
     // Where beep() goes: the game's tone, or the bell; a test can listen instead.
     void setBell(std::function<void()> bell) { bell_ = std::move(bell); }
     // What the sampler counts its ticks by; a test can stop its time to choose the targets.

@@ -13,7 +13,12 @@ namespace {
 // player gets one line and a plain non-zero exit.
 QByteArray heldBack;
 
-void startupMessages(QtMsgType type, const QMessageLogContext&, const QString& message) {
+bool expectedNote(const QMessageLogContext& context, const QString& message);
+
+void startupMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (expectedNote(context, message)) {
+        return;
+    }
     if (type == QtFatalMsg) {
         std::fputs("sormio: cannot open a window: no usable display (is DISPLAY set?)\n", stderr);
         std::_Exit(EXIT_FAILURE);
@@ -28,12 +33,15 @@ void startupMessages(QtMsgType type, const QMessageLogContext&, const QString& m
 constexpr char kBufferIntegration[] = "QT_WAYLAND_CLIENT_BUFFER_INTEGRATION";
 QtMessageHandler qtHandler = nullptr;
 
+bool expectedNote(const QMessageLogContext& context, const QString& message) {
+    return qstrcmp(context.category, "qt.qpa.wayland") == 0 &&
+           message.contains(QLatin1String("client buffer integration"));
+}
+
 void runningMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
-    if (qstrcmp(context.category, "qt.qpa.wayland") == 0 &&
-        message.contains(QLatin1String("client buffer integration"))) {
-        return;
+    if (!expectedNote(context, message)) {
+        qtHandler(type, context, message);
     }
-    qtHandler(type, context, message);
 }
 
 // The platform's own style, but for the icon of the menu bar's overflow button: the bar holds
@@ -65,10 +73,8 @@ int main(int, char**) {
     qtHandler = qInstallMessageHandler(startupMessages);
     QApplication app(argc, argv);
     qInstallMessageHandler(runningMessages);
-    for (const QByteArray& line : heldBack.split('\n')) {
-        if (!line.isEmpty() && !line.contains("client buffer integration")) {
-            std::fprintf(stderr, "%s\n", line.constData());
-        }
+    if (!heldBack.isEmpty()) {
+        std::fputs(heldBack.constData(), stderr);
     }
 
     QApplication::setStyle(new GameStyle);

@@ -130,8 +130,8 @@ struct Sound::Loop {
     }
 
     void openStream() {
-        const pa_sample_spec spec{PA_SAMPLE_S16NE, Tone::kRate, 1};
-        stream = pulse().pa_stream_new(context, "Beep", &spec, nullptr);
+        const pa_sample_spec format{PA_SAMPLE_S16NE, Tone::kRate, 1};
+        stream = pulse().pa_stream_new(context, "Beep", &format, nullptr);
         if (stream == nullptr) {
             lose();
             return;
@@ -156,10 +156,7 @@ struct Sound::Loop {
     }
 
     void ready() {
-        if (connectTimer != nullptr) {
-            api->time_free(connectTimer);
-            connectTimer = nullptr;
-        }
+        stopTimer(connectTimer);
         corked = true;
         draining = false;
         owner.ready_.store(true, std::memory_order_release);
@@ -176,11 +173,8 @@ struct Sound::Loop {
             unplayed += static_cast<int>((left + kSlot - std::chrono::microseconds(1)) / kSlot);
         }
         playedUntil = {};
-        if (connectTimer != nullptr) {
-            api->time_free(connectTimer);
-            connectTimer = nullptr;
-        }
-        stopCorkTimer();
+        stopTimer(connectTimer);
+        stopTimer(corkTimer);
         if (stream != nullptr) {
             pulse().pa_stream_set_state_callback(stream, nullptr, nullptr);
             pulse().pa_stream_disconnect(stream);
@@ -193,8 +187,12 @@ struct Sound::Loop {
             pulse().pa_context_unref(context);
             context = nullptr;
         }
-        if (unplayed > 0 && owner.unplayed_) {
-            owner.unplayed_(unplayed);
+        ringInstead(unplayed);
+    }
+
+    void ringInstead(int tones) {
+        if (tones > 0 && owner.unplayed_) {
+            owner.unplayed_(tones);
         }
     }
 
@@ -208,7 +206,7 @@ struct Sound::Loop {
         if (pending == 0 || !streamReady()) {
             return;
         }
-        stopCorkTimer();
+        stopTimer(corkTimer);
         const auto now = Clock::now();
         bool dry = corked || now >= playedUntil;
         const auto& slot = Tone::slot();
@@ -227,8 +225,8 @@ struct Sound::Loop {
         drain();
     }
 
-    // The server holds back a tone's last partial period until a drain asks for it, and only
-    // one drain may be outstanding: a second would silently replace the first.
+    // The server holds back the unfinished last period of a tone until a drain asks for it, and
+    // only one drain may be outstanding: a second would silently replace the first.
     void drain() {
         if (draining) {
             drainAgain = true;
@@ -239,10 +237,10 @@ struct Sound::Loop {
         pulse().pa_operation_unref(pulse().pa_stream_drain(stream, &Loop::onDrained, this));
     }
 
-    void stopCorkTimer() {
-        if (corkTimer != nullptr) {
-            api->time_free(corkTimer);
-            corkTimer = nullptr;
+    void stopTimer(pa_time_event*& timer) {
+        if (timer != nullptr) {
+            api->time_free(timer);
+            timer = nullptr;
         }
     }
 
@@ -268,13 +266,10 @@ struct Sound::Loop {
         }
         if (owner.ready_.load()) {
             write();
-        } else if (pending > 0) {
+        } else {
             // Asked for while the server was being lost: the bell plays them.
-            const int unplayed = pending;
+            ringInstead(pending);
             pending = 0;
-            if (owner.unplayed_) {
-                owner.unplayed_(unplayed);
-            }
         }
     }
 
@@ -315,8 +310,7 @@ struct Sound::Loop {
     static void onConnectTimeout(pa_mainloop_api*, pa_time_event*, const struct timeval*,
                                  void* self) {
         auto* loop = static_cast<Loop*>(self);
-        loop->api->time_free(loop->connectTimer);
-        loop->connectTimer = nullptr;
+        loop->stopTimer(loop->connectTimer);
         if (!loop->owner.ready_.load()) {
             loop->lose();
         }
@@ -339,7 +333,7 @@ struct Sound::Loop {
     // Silent for a while: a corked stream costs neither side anything.
     static void onQuiet(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self) {
         auto* loop = static_cast<Loop*>(self);
-        loop->stopCorkTimer();
+        loop->stopTimer(loop->corkTimer);
         if (!loop->draining && loop->pending == 0 && !loop->corked && loop->streamReady()) {
             pulse().pa_operation_unref(pulse().pa_stream_cork(loop->stream, 1, nullptr, nullptr));
             loop->corked = true;

@@ -95,16 +95,12 @@ class Picture:
         width, height = int(fields[1]), int(fields[2])
         if width != round(CLIENT_W * self.scale) or height < round(CLIENT_H * self.scale):
             raise Failure(f"window is {width} x {height} at scale {self.scale}")
-        self.device_width = width
-        self.device_menu = height - round(CLIENT_H * self.scale)
-        self.menu_height = round(self.device_menu / self.scale)
+        menu = height - round(CLIENT_H * self.scale)
         self.width, self.height = CLIENT_W, CLIENT_H
         data = ppm[pos:]
-        self.rows = [data[(self.device_menu + y) * 3 * width:(self.device_menu + y + 1) * 3 * width]
-                     for y in range(height - self.device_menu)]
+        self.rows = [data[(menu + y) * 3 * width:(menu + y + 1) * 3 * width]
+                     for y in range(height - menu)]
         self.bytes_per_pixel = 3
-
-    scale = 1
 
     def device_pixel(self, x, y):
         """Pixel (x, y) of the client area in device pixels."""

@@ -161,10 +161,6 @@ class SoundServer:
             time.sleep(0.05)
         raise ServerError(f"{self.kind} did not offer its null sink within {timeout} s")
 
-    def server_pid(self):
-        """The process that the game talks to."""
-        return self.procs[-1].pid
-
     def kill(self):
         """Ends the server at once, as a crash would."""
         for proc in reversed(self.procs):
