@@ -60,8 +60,9 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     sormio::Frmsormio window;
     window.setBell([] {});
-    QApplication::setActiveWindow(&window);
     (void)QTest::qWaitForWindowExposed(&window);
+    window.activateWindow();
+    (void)QTest::qWaitForWindowActive(&window);
     window.mnustart_Click();
     QApplication::processEvents();
     // Games of 199 hits: the bar never reaches zero, and Start between them stays off the clock.

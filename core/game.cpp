@@ -22,7 +22,10 @@ std::int64_t saturatingAdd(std::int64_t a, std::int64_t b) {
 }  // namespace
 
 std::string scoreText(std::int64_t score) {
-    return " " + std::to_string(score);
+    // Appended rather than prepended: GCC 12 warns (-Wrestrict) on its own inlined insert.
+    std::string text(1, ' ');
+    text += std::to_string(score);
+    return text;
 }
 
 void Game::paintAllTilesBlack() {
