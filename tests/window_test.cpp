@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QInputMethodEvent>
 #include <QMenu>
 #include <QMenuBar>
 #include <QTest>
@@ -12,6 +13,7 @@
 #include <memory>
 #include <vector>
 
+#include "activate.h"
 #include "frmsormio.h"
 #include "key_table.h"
 
@@ -29,7 +31,7 @@ class WindowTest : public ::testing::Test {
         window = std::make_unique<Frmsormio>();
         window->setBell([this] { ++beeps; });
         window->setSamplerClock([] { return std::int64_t{0}; });  // targets chosen by the test
-        QApplication::setActiveWindow(window.get());
+        EXPECT_TRUE(activate(window.get()));
     }
 
     std::unique_ptr<Frmsormio> window;
@@ -85,9 +87,10 @@ TEST_F(WindowTest, everyControlSitsWhereTheLayoutPutsIt) {
     EXPECT_FALSE(window->windowIcon().isNull());
     EXPECT_EQ(window->windowIcon().availableSizes(), (QList<QSize>{QSize(32, 32), QSize(16, 16)}));
     for (const KeyRow& row : KeyTable::rows()) {
-        const Label* tile =
-            window->findChild<Label*>(QStringLiteral("Lblkirjain(%1)").arg(row.tile));
-        ASSERT_NE(tile, nullptr);
+        const QWidget* found =
+            window->findChild<QWidget*>(QStringLiteral("Lblkirjain(%1)").arg(row.tile));
+        ASSERT_EQ(found, window->tile(row.tile));
+        const Label* tile = window->tile(row.tile);
         EXPECT_EQ(tile->geometry(), QRect(row.left, row.top, 33, 33));
         EXPECT_EQ(tile->text(), QString(QLatin1Char(row.glyph)));
         EXPECT_TRUE(tile->isVisible());
@@ -101,7 +104,7 @@ TEST_F(WindowTest, everyControlSitsWhereTheLayoutPutsIt) {
     for (const Expected& e : {Expected{"Label1", {208, 128, 401, 33}, "", true},
                               Expected{"Lblpisteet", {376, 320, 49, 33}, "0", false},
                               Expected{"Lblotsikko", {16, 8, 769, 129}, "SORMIO IV", true}}) {
-        const Label* label = window->findChild<Label*>(e.name);
+        const auto* label = dynamic_cast<const Label*>(window->findChild<QWidget*>(e.name));
         ASSERT_NE(label, nullptr) << e.name;
         EXPECT_EQ(label->geometry(), e.geometry) << e.name;
         EXPECT_EQ(label->isVisible(), e.visible) << e.name;
@@ -226,16 +229,17 @@ TEST_P(MissTest, keysOutsideTheTableEndTheGameWithoutBlue) {
 
 INSTANTIATE_TEST_SUITE_P(
     NonKeys, MissTest,
-    ::testing::Values(Typed{"a_umlaut", "ä", Qt::Key_Adiaeresis, Qt::NoModifier},
-                      Typed{"enter", "\r", Qt::Key_Return, Qt::NoModifier},
-                      Typed{"space", " ", Qt::Key_Space, Qt::NoModifier},
-                      Typed{"backspace", "\b", Qt::Key_Backspace, Qt::NoModifier},
-                      Typed{"escape", "\x1b", Qt::Key_Escape, Qt::NoModifier},
-                      Typed{"tab", "\t", Qt::Key_Tab, Qt::NoModifier},
-                      Typed{"control_e", "\x05", Qt::Key_E, Qt::ControlModifier},
-                      Typed{"fullwidth_e", QString(QChar(0xFF25)), Qt::Key_unknown, Qt::NoModifier},
-                      Typed{"emoji", QString::fromUtf8("\xF0\x9F\x98\x80"), Qt::Key_unknown,
-                            Qt::NoModifier}),
+    ::testing::Values(
+        Typed{"a_umlaut", "ä", Qt::Key_Adiaeresis, Qt::NoModifier},
+        Typed{"enter", "\r", Qt::Key_Return, Qt::NoModifier},
+        Typed{"space", " ", Qt::Key_Space, Qt::NoModifier},
+        Typed{"backspace", "\b", Qt::Key_Backspace, Qt::NoModifier},
+        Typed{"escape", "\x1b", Qt::Key_Escape, Qt::NoModifier},
+        Typed{"tab", "\t", Qt::Key_Tab, Qt::NoModifier},
+        Typed{"control_e", "\x05", Qt::Key_E, Qt::ControlModifier},
+        Typed{"fullwidth_e", QString(QChar(0xFF25)), Qt::Key_unknown, Qt::NoModifier},
+        Typed{"e_and_combining_acute", QStringLiteral("e\u0301"), Qt::Key_unknown, Qt::NoModifier},
+        Typed{"emoji", QString::fromUtf8("\xF0\x9F\x98\x80"), Qt::Key_unknown, Qt::NoModifier}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(WindowTest, keysWithoutTextDoNothingDuringATurn) {
@@ -255,6 +259,38 @@ TEST_F(WindowTest, severalCharactersInOneEventAreKeyPressesInOrder) {
     EXPECT_EQ(game().state.score, 1);
     EXPECT_EQ(tileInterior(picture(), tileOf('X')), kBlue);
     EXPECT_EQ(beeps, 1 + 19);
+}
+
+TEST_F(WindowTest, whatAnInputMethodCommitsIsTypedAndItsPreeditIsNot) {
+    start('E');
+    nextTarget('E');
+    QInputMethodEvent preedit(QStringLiteral("e"), {});
+    QApplication::sendEvent(keyTarget(), &preedit);
+    EXPECT_EQ(game().state.score, 0);
+    QInputMethodEvent commit;
+    commit.setCommitString(QStringLiteral("e"));
+    QApplication::sendEvent(keyTarget(), &commit);
+    EXPECT_EQ(game().state.score, 1);
+    commit.setCommitString(QStringLiteral("é"));
+    QApplication::sendEvent(keyTarget(), &commit);
+    EXPECT_FALSE(window->countdownRunning());
+    EXPECT_EQ(tilesOf(picture(), kBlue), 0);
+}
+
+TEST_F(WindowTest, aKeyAfterADeadKeyIsNeverThatKeyUntilStartForgetsIt) {
+    // The platform's compose takes the dead key's press and lets through a letter it cannot
+    // combine with: only the dead key's release tells.
+    start('E');
+    QTest::sendKeyEvent(QTest::Release, keyTarget(), Qt::Key_Dead_Acute, QString(), Qt::NoModifier);
+    EXPECT_TRUE(window->countdownRunning());
+    type("e", Qt::Key_E);
+    EXPECT_FALSE(window->countdownRunning());
+    EXPECT_EQ(tilesOf(picture(), kBlue), 0);
+    start('E');
+    QTest::sendKeyEvent(QTest::Release, keyTarget(), Qt::Key_Dead_Acute, QString(), Qt::NoModifier);
+    start('E');
+    type("e", Qt::Key_E);
+    EXPECT_EQ(game().state.score, 1);
 }
 
 TEST_F(WindowTest, keysWhileNoTurnRunsChangeNothing) {
@@ -389,8 +425,7 @@ TEST_F(WindowTest, theSamplerDrawsOnceForEveryPeriodThatPassedBeforeAStart) {
 TEST(DueTicks, aLongIdleDrawsOnlyTheLastTicks) {
     std::int64_t now = 0;
     int ticks = 0;
-    DueTicks due(
-        std::chrono::milliseconds(10), [&] { ++ticks; }, [&] { return now; });
+    DueTicks due(std::chrono::milliseconds(10), [&] { ++ticks; }, [&] { return now; });
     due.start();
     now = 9'999'999;
     due.settle();
@@ -428,8 +463,7 @@ TEST_P(TickerTest, aTickThatStopsItsTickerEndsTheCatchUp) {
 
 TEST_P(TickerTest, aLongStallReplaysAtMostTheCatchUpLimit) {
     int ticks = 0;
-    Ticker ticker(
-        std::chrono::milliseconds(1), [&] { ++ticks; }, GetParam());
+    Ticker ticker(std::chrono::milliseconds(1), [&] { ++ticks; }, GetParam());
     ticker.start();
     QThread::msleep(400);
     QApplication::processEvents();

@@ -1,4 +1,4 @@
-# Debian 12 packages the project needs, and a way to install whichever are missing.
+# Debian 12 and 13 packages the project needs, and a way to install whichever are missing.
 # Sourced by tools/play and tools/check.
 
 SORMIO_BUILD_PACKAGES=(
@@ -6,10 +6,11 @@ SORMIO_BUILD_PACKAGES=(
     fonts-lato fonts-dejavu-core fonts-dancingscript
 )
 SORMIO_TEST_PACKAGES=(
-    googletest libgtest-dev clang-format
-    xvfb xauth xdotool x11-apps x11-utils libx11-dev python3
+    googletest libgtest-dev clang-format-19
+    xvfb xauth xdotool x11-apps x11-utils x11-xkb-utils libx11-dev python3 ibus
+    at-spi2-core python3-pyatspi libglib2.0-bin
     desktop-file-utils appstream lintian dpkg-dev file
-    clang libclang-rt-14-dev valgrind libxdamage-dev
+    clang libclang-rt-dev valgrind libxdamage-dev
     pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber dbus-daemon
     sway wtype grim qt6-wayland
 )

@@ -1,6 +1,8 @@
 #include "frmsormio.h"
 
+#include <QAccessible>
 #include <QApplication>
+#include <QInputMethod>
 #include <QKeyEvent>
 #include <QLayout>
 #include <QMenuBar>
@@ -10,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "accessible.h"
 #include "codepage.h"
 #include "fonts.h"
 #include "icons/keyboard16.xpm"
@@ -28,6 +31,10 @@ const QString kStart = QStringLiteral("Käynnistä");
 const QString kSoundOn = QStringLiteral("Äänet päällä");
 const QString kSoundOff = QStringLiteral("Äänet poissa");
 const QString kQuit = QStringLiteral("Lopeta");
+// How a game ended, for a screen reader; the score follows.
+const QString kTimedOut = QStringLiteral("Aika loppui");
+const QString kWrongKey = QStringLiteral("Väärä näppäin");
+const QString kPoints = QStringLiteral("pisteet");
 
 constexpr QRect kBarGeometry{100, 304, 600, 1};
 constexpr QRect kCreditGeometry{208, 128, 401, 33};
@@ -38,6 +45,50 @@ QColor qColour(TileColour colour) {
     return QColor::fromRgb(static_cast<QRgb>(colour));
 }
 
+QLatin1Char glyphOfKey(int key) {
+    return QLatin1Char(KeyTable::rows()[KeyTable::tileOfKey(key)].glyph);
+}
+
+bool isDeadKey(int key) {
+    return (key >= Qt::Key_Dead_Grave && key <= Qt::Key_Dead_Longsolidusoverlay) ||
+           key == Qt::Key_Multi_key;
+}
+
+// Stands for a key that arrived as something other than itself: no key of the game has it.
+constexpr char16_t kNotAKey = u'\uFFFD';
+
+// The characters as the player sees them typed. An input method may commit a letter and its
+// accents separately ("a" and U+0301 for "á"), or a letter that has no single code at all
+// ("j" with an acute): either way it is one character, and never the plain letter.
+std::u16string asTyped(const QString& text) {
+    std::u16string units;
+    units.reserve(static_cast<std::size_t>(text.size()));
+    std::size_t last = 0;  // where the last character begins
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        char32_t c = text.at(i).unicode();
+        const bool pair =
+            QChar::isHighSurrogate(c) && i + 1 < text.size() && text.at(i + 1).isLowSurrogate();
+        if (pair) {
+            c = QChar::surrogateToUcs4(text.at(i), text.at(i + 1));
+        }
+        const QChar::Category category = QChar::category(c);
+        if (!units.empty() &&
+            (category == QChar::Mark_NonSpacing || category == QChar::Mark_SpacingCombining ||
+             category == QChar::Mark_Enclosing)) {
+            units.resize(last);
+            units.push_back(kNotAKey);
+        } else {
+            last = units.size();
+            units.push_back(text.at(i).unicode());
+            if (pair) {
+                units.push_back(text.at(i + 1).unicode());
+            }
+        }
+        i += pair ? 1 : 0;
+    }
+    return units;
+}
+
 }  // namespace
 
 const QColor Frmsormio::kBarColour = Qt::white;
@@ -45,7 +96,11 @@ const QColor Frmsormio::kBarColour = Qt::white;
 Frmsormio::Frmsormio()
     : game_(*this),
       tmr2_(kSamplerPeriod, [this] { game_.Tmr2_Timer(); }),
-      tmr1_(kCountdownPeriod, [this] { game_.Tmr1_Timer(); }),
+      tmr1_(kCountdownPeriod,
+            [this] {
+                game_.Tmr1_Timer();
+                tellIfGameEnded();
+            }),
       sound_([this](int tones) {
           // From the sound thread: a lost server's tones are rung on the window's thread.
           QMetaObject::invokeMethod(
@@ -63,6 +118,7 @@ Frmsormio::Frmsormio()
           }
       }) {
     setObjectName(QStringLiteral("Frmsormio"));
+    installAccessibleFactory();
     setWindowTitle(kCaption);
     QIcon icon;
     icon.addPixmap(QPixmap(keyboard32_xpm));
@@ -121,6 +177,7 @@ void Frmsormio::buildControls() {
         new Label(client, QStringLiteral("Label1"), kCreditGeometry, fonts.credit, kCredit, false);
     lblpisteet_ = new Label(client, QStringLiteral("Lblpisteet"), kScoreGeometry, fonts.score,
                             QStringLiteral("0"), false);
+    lblpisteet_->setAccessibleDescription(kPoints);
     lblpisteet_->hide();
     lblotsikko_ =
         new Label(client, QStringLiteral("Lblotsikko"), kTitleGeometry, fonts.title, kTitle, false);
@@ -153,6 +210,42 @@ bool Frmsormio::eventFilter(QObject* watched, QEvent* event) {
     return QMainWindow::eventFilter(watched, event);
 }
 
+void Frmsormio::mnustart_Click() {
+    sound_.drop();  // what is left of the last game's tones would only delay this one's
+    tmr2_.settle();
+    picture1_->dropComposition();  // a dead key before Start is not part of this game
+    if (!accessibleDescription().isEmpty()) {
+        setAccessibleDescription({});
+    }
+    game_.mnustart_Click();
+}
+
+QString Frmsormio::targetName() const {
+    const std::optional<int> key = KeyTable::keyOfValue(game_.state.target);
+    if (!key) {
+        return {};
+    }
+    return QString(glyphOfKey(*key));
+}
+
+void Frmsormio::tellIfGameEnded() {
+    if (barTakesKeys() || !QAccessible::isActive() || !accessibleDescription().isEmpty()) {
+        return;
+    }
+    const GameState& state = game_.state;
+    QString how = kTimedOut;
+    if (state.timedout == 0) {
+        how = kWrongKey;
+        if (const std::optional<int> key = KeyTable::keyOfCharCode(state.keycode)) {
+            how += QLatin1Char(' ');
+            how += glyphOfKey(*key);
+        }
+    }
+    // Set on the window, which holds the focus from now on: read with it, and told at once.
+    setAccessibleDescription(how + QStringLiteral(", ") + kPoints + QLatin1Char(' ') +
+                             lblpisteet_->text().trimmed());
+}
+
 void Frmsormio::mnusound_Click() {
     GameState& state = game_.state;
     if (state.soundoff == 0) {
@@ -169,8 +262,7 @@ void Frmsormio::mnuquit_Click() {
 }
 
 void Frmsormio::typeText(const QString& text) {
-    const std::u16string_view units(reinterpret_cast<const char16_t*>(text.utf16()),
-                                    static_cast<std::size_t>(text.size()));
+    const std::u16string units = asTyped(text);
     codepage::forEachCharCode(units, [this](std::uint8_t code) {
         if (barTakesKeys()) {
             std::int16_t keyascii = code;
@@ -181,6 +273,12 @@ void Frmsormio::typeText(const QString& text) {
 
 void Frmsormio::paintTile(int tile, TileColour colour) {
     lblkirjain_[tile]->setBackground(qColour(colour));
+    if (colour == TileColour::Red && QAccessible::isActive()) {
+        // A new turn: the bar, named by the key to press, holds the focus, so the change of
+        // its name is what a screen reader speaks. Told even when the key is the same again.
+        QAccessibleEvent event(picture1_, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 float Frmsormio::barWidth() const {
@@ -196,21 +294,24 @@ void Frmsormio::setBarWidth(float px) {
 
 void Frmsormio::setBarShown(bool on) {
     picture1_->setVisible(on);
-    focusBarIfItTakesKeys();
+    moveFocusToMatchBar();
 }
 
 void Frmsormio::setBarEnabled(bool on) {
     picture1_->setEnabled(on);
-    focusBarIfItTakesKeys();
+    moveFocusToMatchBar();
 }
 
 bool Frmsormio::barTakesKeys() const {
     return picture1_->isVisible() && picture1_->isEnabled();
 }
 
-void Frmsormio::focusBarIfItTakesKeys() {
+void Frmsormio::moveFocusToMatchBar() {
     if (barTakesKeys()) {
         picture1_->setFocus();
+    } else if (picture1_->hasFocus() || QApplication::focusWidget() == picture1_) {
+        picture1_->dropComposition();
+        setFocus();
     }
 }
 
@@ -241,6 +342,10 @@ Bar::Bar(QWidget* parent, Frmsormio& window) : QWidget(parent), window_(window) 
     setGeometry(kBarGeometry);
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
+    // Dead keys, Compose and input methods deliver what the player typed only to a control
+    // that accepts input-method text.
+    setAttribute(Qt::WA_InputMethodEnabled);
+    setInputMethodHints(Qt::ImhNoPredictiveText | Qt::ImhNoAutoUppercase | Qt::ImhPreferLatin);
     setEnabled(false);
 }
 
@@ -251,11 +356,43 @@ void Bar::paintEvent(QPaintEvent*) {
 
 void Bar::keyPressEvent(QKeyEvent* event) {
     if (event->text().isEmpty()) {
+        if (isDeadKey(event->key())) {
+            composing_ = true;  // no compose at all: the dead key itself comes here
+        }
         QWidget::keyPressEvent(event);  // arrows, modifiers, function keys: not the game's
         return;
     }
-    window_.typeText(event->text());
+    if (composing_) {
+        // Compose gave up on this key and let it through: it was not typed as itself.
+        composing_ = false;
+        window_.typeText(QString(QChar(kNotAKey)));
+    } else {
+        window_.typeText(event->text());
+    }
     event->accept();
+}
+
+void Bar::keyReleaseEvent(QKeyEvent* event) {
+    // A dead key's press is taken by the platform's compose, or arrives without text; its
+    // release still comes here.
+    if (isDeadKey(event->key())) {
+        composing_ = true;
+    }
+    QWidget::keyReleaseEvent(event);
+}
+
+void Bar::inputMethodEvent(QInputMethodEvent* event) {
+    // Only what is committed counts; a pre-edit is the input method's business until then.
+    if (!event->commitString().isEmpty()) {
+        composing_ = false;
+        window_.typeText(event->commitString());
+    }
+    event->accept();
+}
+
+void Bar::dropComposition() {
+    composing_ = false;
+    QGuiApplication::inputMethod()->reset();
 }
 
 }  // namespace sormio

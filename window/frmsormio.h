@@ -44,14 +44,11 @@ class Frmsormio : public QMainWindow, public Screen {
     void Form_Load();
     // Both may start a turn, which takes the sampler's latest draw: the draws that fell due
     // since the last look are made first.
-    void mnustart_Click() {
-        sound_.drop();  // what is left of the last game's tones would only delay this one's
-        tmr2_.settle();
-        game_.mnustart_Click();
-    }
+    void mnustart_Click();
     void picture1_KeyPress(std::int16_t& keyascii) {
         tmr2_.settle();
         game_.picture1_KeyPress(keyascii);
+        tellIfGameEnded();
     }
     void mnusound_Click();
     void mnuquit_Click();
@@ -59,6 +56,9 @@ class Frmsormio : public QMainWindow, public Screen {
     // One key event's text: each character is a key press of its own, for as long as the bar
     // still takes keys (a miss hides it, and the rest of the text goes nowhere).
     void typeText(const QString& text);
+
+    // What a screen reader names the bar by during a turn: the key to press.
+    QString targetName() const;
 
     Game& game() { return game_; }
     QWidget* client() const { return centralWidget(); }
@@ -84,7 +84,11 @@ class Frmsormio : public QMainWindow, public Screen {
     void buildControls();
     // A shown and enabled bar is the control that receives the player's keys.
     bool barTakesKeys() const;
-    void focusBarIfItTakesKeys();
+    // The bar holds the focus while it takes keys; otherwise the window does, so that neither
+    // keys nor a screen reader's focus rest on a hidden control.
+    void moveFocusToMatchBar();
+    // After a key or a tick: if that ended the game, assistive technology is told how.
+    void tellIfGameEnded();
 
     Game game_;
     DueTicks tmr2_;
@@ -107,14 +111,24 @@ class Bar : public QWidget {
   public:
     Bar(QWidget* parent, Frmsormio& window);
 
+    const Frmsormio& owner() const { return window_; }
+    // Forgets a half-typed dead key or composition, at the end of a turn.
+    void dropComposition();
+
   protected:
     void paintEvent(QPaintEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    // What an input method or the platform's compose commits: the characters typed.
+    void inputMethodEvent(QInputMethodEvent* event) override;
     // Tab is a key like any other here, not a move to the next control.
     bool focusNextPrevChild(bool) override { return false; }
 
   private:
     Frmsormio& window_;
+    // A dead key or Compose was released and no character has been typed since: whatever
+    // plain key comes next did not arrive as itself, so it cannot be that key.
+    bool composing_ = false;
 };
 
 }  // namespace sormio

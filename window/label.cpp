@@ -1,5 +1,6 @@
 #include "label.h"
 
+#include <QAccessible>
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
@@ -24,6 +25,7 @@ void Label::setText(const QString& text) {
         text_ = text;
         layOut();
         update();
+        tell(QAccessible::NameChanged);
     }
 }
 
@@ -50,6 +52,16 @@ void Label::setBackground(const QColor& colour) {
     if (colour != background_) {
         background_ = colour;
         update();
+        if (border_) {
+            tell(QAccessible::DescriptionChanged);  // a tile: the key to press, or the wrong one
+        }
+    }
+}
+
+void Label::tell(QAccessible::Event change) {
+    if (QAccessible::isActive()) {
+        QAccessibleEvent event(this, change);
+        QAccessible::updateAccessibility(&event);
     }
 }
 

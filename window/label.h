@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAccessible>
 #include <QColor>
 #include <QGlyphRun>
 #include <QRawFont>
@@ -19,6 +20,7 @@ class Label : public QWidget {
     QString text() const { return text_; }
     void setText(const QString& text);
     QColor background() const { return background_; }
+    bool isTile() const { return border_; }
     void setBackground(const QColor& colour);
 
     static const QColor kForeground;
@@ -29,6 +31,8 @@ class Label : public QWidget {
 
   private:
     void layOut();
+    // Reports a change to assistive technology, if any listens.
+    void tell(QAccessible::Event change);
 
     QRawFont font_;
     QString text_;

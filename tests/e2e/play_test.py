@@ -148,12 +148,51 @@ class Picture:
             f.write(chunk(b"IEND", b""))
 
 
+def start_session_bus(env, folder, spawn):
+    """A session bus of its own, and a home for what is started on it; spawn(args, **kw)
+    starts a process that the caller stops."""
+    if "DBUS_SESSION_BUS_ADDRESS" in env and env.get("HOME", "").startswith(folder):
+        return
+    env["HOME"] = os.path.join(folder, "home")
+    os.makedirs(env["HOME"], exist_ok=True)
+    bus = spawn(["dbus-daemon", "--session", "--nofork", "--print-address"],
+                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().strip()
+
+
+def start_ibus(env, folder, spawn):
+    """IBus, as GNOME runs it, and `env` set for a Qt program to type through it."""
+    start_session_bus(env, folder, spawn)
+    socket_path = os.path.join(folder, "ibus")
+    env["IBUS_ADDRESS"] = "unix:path=" + socket_path
+    env["QT_IM_MODULE"] = "ibus"
+    spawn(["ibus-daemon", "--replace", "--xim", "--panel=disable", "--address=" + env["IBUS_ADDRESS"]],
+          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    wait_for("ibus-daemon", lambda: os.path.exists(socket_path), 10)
+
+
+A11Y_PROBE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "a11y_probe.py")
+
+
+def start_accessibility(env, folder, spawn):
+    """The accessibility bus as a desktop with a screen reader has it, switched on."""
+    start_session_bus(env, folder, spawn)
+    spawn(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"],
+          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    wait_for("the accessibility bus", lambda: subprocess.run(
+        ["gdbus", "call", "--session", "--dest", "org.a11y.Bus", "--object-path", "/org/a11y/bus",
+         "--method", "org.freedesktop.DBus.Properties.Set", "org.a11y.Status", "IsEnabled",
+         "<true>"], env=env, capture_output=True, timeout=5).returncode == 0, 10)
+    env["QT_LINUX_ACCESSIBILITY_ALWAYS_ON"] = "1"
+
+
 class Session:
     """One X server, one bell counter and one run of the game; every process it starts is
     ended by its own process id when the session closes, whatever happened."""
 
-    def __init__(self, game, xprobe, sound=None):
+    def __init__(self, game, xprobe, sound=None, im=None, a11y=False):
         self.game_path, self.xprobe_path = game, xprobe
+        self.im, self.a11y = im, a11y
         self.sound_kind = sound
         self.sound = None
         self.folder = tempfile.mkdtemp(prefix="sormio-e2e-")
@@ -209,6 +248,10 @@ class Session:
             number += chunk
         os.close(read_fd)
         self.env["DISPLAY"] = ":" + number.decode().strip()
+        if self.im == "ibus":
+            start_ibus(self.env, self.folder, self._spawn)
+        if self.a11y:
+            start_accessibility(self.env, self.folder, self._spawn)
 
         if self.xprobe_path:  # without it (a benchmark), no bells are counted
             probe = self._spawn([self.xprobe_path, "bells"], stdout=subprocess.PIPE, text=True)
@@ -600,6 +643,103 @@ def case_close_after_play(s):
     print(f"20 closes after play: slowest {1000 * max(took):.0f} ms")
 
 
+def hit_until(s, glyphs, limit=60):
+    """Scores until the target is one of `glyphs`; the target's tile index."""
+    for _ in range(limit):
+        target = red_tile(s.picture())
+        if TILES[target][0] in glyphs:
+            return target
+        score = s.last_picture.region(*SCORE_BOX)
+        s.key(TILES[target][0].lower())
+        s.wait_picture("the next turn", lambda q: q.region(*SCORE_BOX) != score and q.bar_length())
+    raise Failure(f"no target among {glyphs} in {limit} turns")
+
+
+def case_dead_keys(s):
+    """On a layout with dead keys: a dead key alone does nothing, a letter composed with it is
+    a miss without a blue tile, and so is a key it does not combine with; plain keys hit."""
+    subprocess.run(["setxkbmap", "fi"], env=s.env, check=True, timeout=10)
+    for glyphs in ("AEIOU", "0123456789BDFHQTX"):  # composed with an acute, or not at all
+        start_turn(s)
+        target = hit_until(s, glyphs)
+        moment = s.mark()
+        s.key("dead_acute")
+        time.sleep(0.3)
+        p = s.picture()
+        check(p.bar_length() > 0 and not p.tiles(BLUE) and s.bells_after(moment) == 0,
+              "a dead key alone ended the turn or beeped")
+        s.key(TILES[target][0].lower())
+        p = s.wait_picture("the game over", lambda q: q.bar_length() == 0)
+        check(p.tiles(RED) == [target] and not p.tiles(BLUE),
+              f"´ then {TILES[target][0]}: expected a miss without a blue tile")
+        check(s.settle_bells(moment, 19) == 19, f"´ then {TILES[target][0]} was no game over")
+
+
+def accessible_tree(s):
+    """The game's accessible objects, depth first, as a screen reader reads them."""
+    out = subprocess.run(["/usr/bin/python3", A11Y_PROBE, "tree"], env=s.env, capture_output=True,
+                         text=True, timeout=10)
+    nodes, todo = [], [json.loads(out.stdout or "null") or {"children": []}]
+    while todo:
+        n = todo.pop(0)
+        nodes.append(n)
+        todo[0:0] = n["children"]
+    return nodes
+
+
+def case_screen_reader(s):
+    """Read as a screen reader reads it: the bar named by the key to press and holding the
+    focus, renamed at each turn; the tiles by their characters, the target and the wrong key
+    described; the score by its text; the end of a game told on the window, which takes the
+    focus from the hidden bar."""
+    if not s.a11y:
+        raise Failure("this case needs --a11y")
+    events = []
+    listener = s._spawn(["/usr/bin/python3", A11Y_PROBE, "events"], stdout=subprocess.PIPE, text=True)
+    check(listener.stdout.readline().strip() == "ready", "the event listener did not start")
+    threading.Thread(target=lambda: events.extend(json.loads(l) for l in listener.stdout),
+                     daemon=True).start()
+
+    def one(nodes, role, **fields):
+        found = [n for n in nodes if n["role"] == role and all(n[k] == v for k, v in fields.items())]
+        check(len(found) == 1, f"{len(found)} {role} nodes with {fields}")
+        return found[0]
+
+    target = red_tile(start_turn(s))
+    glyph = TILES[target][0]
+    nodes = accessible_tree(s)
+    bar = one(nodes, "progress bar")
+    check(bar["name"] == glyph and "focused" in bar["states"] and 0 < bar["value"] <= 600,
+          f"during a turn the bar reads {bar}")
+    check([n["name"] for n in nodes if n["role"] == "label" and len(n["name"]) == 1
+           and n["description"] != "pisteet"] == [g for g, _, _ in TILES][::-1],
+          "the tiles are not named by their characters")
+    check([n["name"] for n in nodes if n["description"] == "kohde"] == [glyph], "target not described")
+    check(one(nodes, "label", description="pisteet")["name"] == "0", "the score does not read 0")
+
+    s.key(glyph.lower())
+    p = s.wait_picture("the next turn", lambda q: q.region_has(*SCORE_BOX, WHITE) and q.bar_length())
+    glyph = TILES[red_tile(p)][0]
+    wait_for("the bar renamed", lambda: any(e.get("role") == "progress bar" and e["name"] == glyph
+                                            and e["type"].endswith("accessible-name") for e in events), 2)
+    wait_for("the score renamed", lambda: any(e.get("role") == "label" and e["name"] == "1"
+                                              for e in events), 2)
+    wrong = TILES[(TILES.index(next(t for t in TILES if t[0] == glyph)) + 1) % 36][0]
+    s.key(wrong.lower())
+    s.wait_picture("the game over", lambda q: q.tiles(BLUE))
+    told = f"Väärä näppäin {wrong}, pisteet 1"
+    wait_for("the end told", lambda: any(e.get("role") == "frame" and e["description"] == told
+                                         for e in events), 2)
+    nodes = accessible_tree(s)
+    check("focused" in one(nodes, "frame")["states"], "the window does not hold the focus")
+    check("focused" not in one(nodes, "progress bar")["states"], "the hidden bar keeps the focus")
+    check([n["name"] for n in nodes if n["description"] == "väärä"] == [wrong], "wrong key not described")
+
+    s.key("F1")
+    wait_for("the time-out told", lambda: any(
+        e.get("role") == "frame" and e["description"] == "Aika loppui, pisteet 0" for e in events), 4)
+
+
 def case_bell_disabled(s):
     """A desktop with its bell switched off: silence, no delay, no error, the game goes on."""
     subprocess.run([s.xprobe_path, "nobell"], env=s.env, check=True, timeout=10)
@@ -783,13 +923,15 @@ def main():
     parser.add_argument("--out", default=".")
     parser.add_argument("--shot")
     parser.add_argument("--sound", choices=SoundServer.KINDS)
+    parser.add_argument("--im", choices=["ibus"], help="type through this input method")
+    parser.add_argument("--a11y", action="store_true", help="with the accessibility bus on")
     parser.add_argument("--wayland", type=float, metavar="SCALE",
                         help="play under a headless Wayland compositor at this output scale")
     parser.add_argument("case", nargs="?", choices=sorted(CASES))
     args = parser.parse_args()
 
     session = (WaylandSession(args.game, args.xprobe, args.sound, args.wayland)
-               if args.wayland else Session(args.game, args.xprobe, args.sound))
+               if args.wayland else Session(args.game, args.xprobe, args.sound, args.im, args.a11y))
     with session as s:
         if args.shot:
             return take_screenshot(s, args.shot)
