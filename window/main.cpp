@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QByteArray>
+#include <QEvent>
 #include <QProxyStyle>
 #include <cstdio>
 #include <cstdlib>
@@ -59,6 +60,21 @@ class GameStyle : public QProxyStyle {
     }
 };
 
+// Once a close is asked for (the title bar's button, Alt+F4, "Lopeta"), the program ends there
+// and then: nothing is stored, so nothing needs painting or tearing down. Letting Qt hide the
+// window first leaves a turn's next repaint to run on a Wayland surface that mutter or KWin
+// has already taken away, which crashed the program there.
+class EndOnClose : public QObject {
+  protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Close) {
+            std::fflush(nullptr);
+            std::_Exit(EXIT_SUCCESS);
+        }
+        return false;
+    }
+};
+
 }  // namespace
 
 int main(int, char**) {
@@ -81,11 +97,13 @@ int main(int, char**) {
     // Ties the window to its desktop entry (and icon) where the window system asks for it.
     QGuiApplication::setDesktopFileName(QStringLiteral("fi.sormio.SormioIV"));
     sormio::Frmsormio window;
+    EndOnClose endOnClose;
+    window.installEventFilter(&endOnClose);
     window.startSoundAfterFirstFrame();
     const int status = QApplication::exec();
-    // The window has been closed and nothing is stored, so nothing is left to do: the program
-    // ends here without tearing down the window system's connection, which Qt's Wayland
-    // plugin can wait on forever, or the sound thread, whatever its server is doing.
+    // Reached only if Qt quits without closing the window. As on a close, the program ends
+    // without tearing down the window system's connection, which Qt's Wayland plugin can wait
+    // on forever, or the sound thread, whatever its server is doing.
     std::fflush(nullptr);
     std::_Exit(status);
 }
