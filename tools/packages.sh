@@ -3,7 +3,6 @@
 
 SORMIO_BUILD_PACKAGES=(
     cmake ninja-build g++ qt6-base-dev libpulse-dev pkg-config gzip
-    fonts-lato fonts-dejavu-core fonts-dancingscript
 )
 SORMIO_TEST_PACKAGES=(
     googletest libgtest-dev clang-format-19
@@ -12,7 +11,7 @@ SORMIO_TEST_PACKAGES=(
     desktop-file-utils appstream lintian dpkg-dev file
     clang libclang-rt-dev valgrind libxdamage-dev
     pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber dbus-daemon
-    sway wtype grim qt6-wayland
+    sway wtype grim qt6-wayland mutter python3-dbus
 )
 
 as_root() {
