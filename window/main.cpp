@@ -86,6 +86,18 @@ int main(int, char**) {
     if (!qEnvironmentVariableIsSet(kBufferIntegration)) {
         qputenv(kBufferIntegration, "none");
     }
+#if QT_VERSION < QT_VERSION_CHECK(6, 5, 0)
+    // GNOME's compositor decorates no Wayland window, and Qt 6.4 draws a title bar of its own
+    // only with a GPU buffer integration, which more than doubles the game's memory. Natively
+    // the window could then be neither moved nor closed with the mouse; through XWayland
+    // mutter gives it its title bar. Later Qt versions draw their own in shared memory.
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM") && qEnvironmentVariableIsSet("DISPLAY") &&
+        qEnvironmentVariable("XDG_CURRENT_DESKTOP")
+            .split(QLatin1Char(':'))
+            .contains(QLatin1String("GNOME"))) {
+        qputenv("QT_QPA_PLATFORM", "xcb;wayland");  // natively after all if XWayland fails
+    }
+#endif
     qtHandler = qInstallMessageHandler(startupMessages);
     QApplication app(argc, argv);
     qInstallMessageHandler(runningMessages);
