@@ -490,15 +490,14 @@ def red_tile(picture):
     return red[0]
 
 
-MUTTER_KEYS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "mutter_keys.py")
-KEYSYMS = {"F1": 0xFFBE, "F4": 0xFFC1, "Alt": 0xFFE9}
+HERE = os.path.dirname(os.path.abspath(__file__))
 
 
-class MutterSession(Session):
-    """The game as a native client of a headless mutter, GNOME's compositor, on a session bus of
-    its own: keys through mutter's remote-desktop interface, closed by Alt+F4 as a GNOME player
-    closes it. mutter offers no screenshot to a plain client, so what the window does is read
-    from the Wayland requests the game makes (WAYLAND_DEBUG): its frames."""
+class DesktopSession(Session):
+    """The game as a native client of a desktop's own headless compositor (GNOME's mutter or
+    KDE's KWin), on a session bus of its own, with keys typed by a helper that the subclass
+    starts. Neither offers a plain client a screenshot, so what the window does is read from
+    the Wayland requests the game makes (WAYLAND_DEBUG): its frames."""
 
     def __init__(self, game, xprobe, scale=1):
         super().__init__(game, xprobe)
@@ -511,24 +510,28 @@ class MutterSession(Session):
         self.env["XDG_RUNTIME_DIR"] = os.path.join(self.folder, "run")
         os.makedirs(self.env["XDG_RUNTIME_DIR"], mode=0o700)
         start_session_bus(self.env, self.folder, self._spawn)
-        size = f"{round(1280 * self.scale)}x{round(800 * self.scale)}"
-        self._spawn(["mutter", "--headless", "--wayland", "--no-x11", "--wayland-display=sormio-test",
-                     "--virtual-monitor", size], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        subprocess.run(["gdbus", "wait", "--session", "--timeout", "10", "org.gnome.Mutter.RemoteDesktop"],
-                       env=self.env, check=True, timeout=15)
-        self.typist = self._spawn(["/usr/bin/python3", MUTTER_KEYS, str(self.scale)],
-                                  stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        self.typist = self._start_compositor()
         if self.typist.stdout.readline().strip() != "ready":
-            raise Failure("mutter's remote-desktop session did not start")
-        self.env.update(WAYLAND_DISPLAY="sormio-test", QT_QPA_PLATFORM="wayland",
-                        XDG_SESSION_TYPE="wayland")
+            raise Failure("the compositor's key input did not start")
+        self.env["XDG_SESSION_TYPE"] = "wayland"
+        if "DISPLAY" not in self.env:
+            self.env["QT_QPA_PLATFORM"] = "wayland"  # where Qt would fall back to X11
         self.launch()
+
+    def _wait_for_bus_name(self, name):
+        subprocess.run(["gdbus", "wait", "--session", "--timeout", "10", name], env=self.env,
+                       check=True, timeout=15)
 
     def launch(self):
         self.trace = os.path.join(self.folder, f"wayland-{len(self.procs)}.log")
         with open(self.trace, "w") as trace:
             self.game = self._spawn([self.game_path], env=dict(self.env, WAYLAND_DEBUG="client"),
                                     stdout=subprocess.DEVNULL, stderr=trace)
+        if "DISPLAY" in self.env:  # the game may have chosen XWayland
+            wait_for("the game's window", lambda: self.frames() or self._find_window(), 10)
+            self.window = self._find_window()
+            if self.window:
+                return
         wait_for("the first painted frame", self.frames, 10)
         wait_for("the keyboard focus", lambda: self._traced(r"wl_keyboard[@#]\d+\.enter\("), 5)
         # Qt 6.8 reads Wayland events on a thread of its own: the focus reaches the window a
@@ -540,17 +543,14 @@ class MutterSession(Session):
             return len(re.findall(pattern, trace.read()))
 
     def frames(self):
-        """How many buffers the game has handed to mutter so far."""
+        """How many buffers the game has handed to the compositor so far."""
         return self._traced(r"wl_surface[@#]\d+\.attach\(wl_buffer[@#]")
 
     def key(self, *keys):
-        self.typist.stdin.write(" ".join(f"{KEYSYMS[k]:x}" for k in keys) + "\n")
+        self.typist.stdin.write(" ".join(str(self.KEYS[k]) for k in keys) + "\n")
         self.typist.stdin.flush()
         if self.typist.stdout.readline().strip() != "sent":
-            raise Failure("mutter's remote-desktop session ended")
-
-    def close_window(self):
-        self.key("Alt", "F4")
+            raise Failure("the compositor's key input ended")
 
     def wait_turn(self):
         # A running bar is a new frame every 10 ms tick; a window at rest draws none.
@@ -558,7 +558,95 @@ class MutterSession(Session):
         wait_for("the bar running after F1", lambda: self.frames() >= before + 10, 3)
 
     def picture(self):
-        raise Failure("no screenshots under mutter")
+        raise Failure("no screenshots from this compositor")
+
+    def title_bar(self):
+        """The window's caption and the height of its title bar."""
+        if not self.frames():  # through XWayland: the compositor's frame around the X window
+            props = subprocess.run(["xprop", "-id", self.window, "_NET_WM_NAME", "_NET_FRAME_EXTENTS"],
+                                   env=self.env, capture_output=True, text=True, timeout=10).stdout
+            extents = re.search(r"_NET_FRAME_EXTENTS\(CARDINAL\) = (\d+), (\d+), (\d+)", props)
+            return (re.search(r'_NET_WM_NAME\(UTF8_STRING\) = "(.*)"', props).group(1),
+                    int(extents.group(3)) if extents else 0)
+        with open(self.trace, errors="replace") as trace:
+            requests = trace.read()
+        title = re.findall(r'xdg_toplevel[@#]\d+\.set_title\("(.*)"\)', requests)
+        # Drawn by Qt itself, the title bar is part of the window's geometry, with the game's
+        # client area and its 19 px menu bar.
+        heights = re.findall(r"set_window_geometry\(-?\d+, -?\d+, \d+, (\d+)\)", requests)
+        return title[-1] if title else "", int(heights[-1]) - CLIENT_H - 19 if heights else 0
+
+
+class MutterSession(DesktopSession):
+    """GNOME's compositor: keys through its remote-desktop interface, closed by Alt+F4 as a
+    GNOME player closes it. With `gnome`, as a GNOME session runs it: with XWayland, and the
+    game told it runs on GNOME, so that it may choose either way to the screen."""
+    KEYS = {"F1": "ffbe", "F4": "ffc1", "Alt": "ffe9"}  # keysyms
+
+    def __init__(self, game, xprobe, scale=1, gnome=False):
+        super().__init__(game, xprobe, scale)
+        self.gnome = gnome
+
+    def _start_compositor(self):
+        size = f"{round(1280 * self.scale)}x{round(800 * self.scale)}"
+        mutter = self._spawn(["mutter", "--headless", "--wayland", "--wayland-display=sormio-test",
+                              "--virtual-monitor", size] + ([] if self.gnome else ["--no-x11"]),
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self._wait_for_bus_name("org.gnome.Mutter.RemoteDesktop")
+        self.env["WAYLAND_DISPLAY"] = "sormio-test"
+        if self.gnome:
+            def display():  # mutter holds the lock of the X display it serves
+                for number in re.findall(r"\.X(\d+)-lock", " ".join(os.listdir("/tmp"))):
+                    with open(f"/tmp/.X{number}-lock") as f:
+                        if f.read().strip() == str(mutter.pid):
+                            return ":" + number
+            run = self.env["XDG_RUNTIME_DIR"]
+            self.env.update(DISPLAY=wait_for("XWayland", display, 10), XDG_CURRENT_DESKTOP="GNOME",
+                            XAUTHORITY=os.path.join(run, next(
+                                n for n in os.listdir(run) if n.startswith(".mutter-Xwaylandauth"))))
+        return self._spawn(["/usr/bin/python3", os.path.join(HERE, "mutter_keys.py"), str(self.scale)],
+                           stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+
+    def close_window(self):
+        self.key("Alt", "F4")
+
+
+class KWinSession(DesktopSession):
+    """KDE Plasma's compositor: keys through its fake-input protocol, closed from the desktop's
+    side by a KWin script, as its title bar's close button closes a window."""
+    KEYS = {"F1": 59}  # evdev key codes
+
+    def _start_compositor(self):
+        # Debian's kwin_wayland carries a file capability that a container may not grant: a
+        # copy without it runs all the same.
+        kwin = os.path.join(self.folder, "kwin_wayland")
+        shutil.copy(shutil.which("kwin_wayland"), kwin)
+        env = dict(self.env, KWIN_WAYLAND_NO_PERMISSION_CHECKS="1")
+        self._spawn([kwin, "--virtual", "--width", "1280", "--height", "800", "--scale", str(self.scale),
+                     "--socket", "sormio-test", "--no-lockscreen", "--no-global-shortcuts",
+                     "--no-kactivities"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self._wait_for_bus_name("org.kde.KWin")
+        self.env["WAYLAND_DISPLAY"] = "sormio-test"
+        self.closes = 0
+        return self._spawn([sys.executable, os.path.join(HERE, "kwin_keys.py")],
+                           stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+
+    def close_window(self):
+        self.closes += 1
+        script = os.path.join(self.folder, f"close{self.closes}.js")
+        with open(script, "w") as f:
+            f.write("(workspace.activeWindow || workspace.activeClient).closeWindow();\n")
+
+        def kwin(path, method, *args):
+            return subprocess.run(["gdbus", "call", "--session", "--dest", "org.kde.KWin",
+                                   "--object-path", path, "--method", method, *args],
+                                  env=self.env, capture_output=True, text=True, timeout=10)
+        loaded = kwin("/Scripting", "org.kde.kwin.Scripting.loadScript", script, f"sormio-close{self.closes}")
+        number = re.search(r"\d+", loaded.stdout).group()
+        # KWin 5 names a loaded script /N, KWin 6 /Scripting/ScriptN.
+        if all(kwin(path, "org.kde.kwin.Script.run").returncode for path in
+               (f"/Scripting/Script{number}", f"/{number}")):
+            raise Failure("KWin did not run the script that closes the window")
 
 
 def start_turn(s):
@@ -744,6 +832,14 @@ def case_close_during_turn(s):
         check(status == 0, f"close {attempt + 1}: the game ended with status {status}")
         check(seconds <= 1, f"close {attempt + 1}: the game took {seconds:.2f} s to end")
     print(f"20 closes during a turn: slowest {1000 * max(took):.0f} ms")
+
+
+def case_title_bar(s):
+    """The window has a title bar with its caption, whoever draws it."""
+    caption, height = wait_for("the title bar", lambda: (lambda t: t if t[1] else None)(s.title_bar()), 5)
+    check(caption == "Sormio IV", f"the caption is {caption!r}")
+    check(height >= 20, f"a title bar of {height} px")
+    print(f"title bar of {height} px")
 
 
 def hit_until(s, glyphs, limit=60):
@@ -1032,11 +1128,16 @@ def main():
                         help="play under a headless Wayland compositor at this output scale")
     parser.add_argument("--mutter", type=float, metavar="SCALE",
                         help="play under a headless mutter at this monitor scale")
+    parser.add_argument("--gnome", action="store_true", help="with --mutter: as a GNOME session runs it")
+    parser.add_argument("--kwin", type=float, metavar="SCALE",
+                        help="play under a headless KWin at this output scale")
     parser.add_argument("case", nargs="?", choices=sorted(CASES))
     args = parser.parse_args()
 
     if args.mutter:
-        session = MutterSession(args.game, args.xprobe, args.mutter)
+        session = MutterSession(args.game, args.xprobe, args.mutter, args.gnome)
+    elif args.kwin:
+        session = KWinSession(args.game, args.xprobe, args.kwin)
     elif args.wayland:
         session = WaylandSession(args.game, args.xprobe, args.sound, args.wayland)
     else:
