@@ -11,7 +11,7 @@ SORMIO_TEST_PACKAGES=(
     desktop-file-utils appstream lintian dpkg-dev file
     clang libclang-rt-dev valgrind libxdamage-dev
     pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber dbus-daemon
-    sway wtype grim qt6-wayland mutter python3-dbus kwin-wayland
+    sway wtype grim qt6-wayland mutter python3-dbus kwin-wayland kwin-style-breeze
 )
 
 as_root() {

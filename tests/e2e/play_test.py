@@ -433,22 +433,32 @@ class WaylandSession(Session):
         return subprocess.run(["swaymsg", *args], env=self.sway_env, capture_output=True,
                               text=True, timeout=10).stdout
 
-    def _find_window(self):
+    def _view(self):
+        """The game's window in sway's tree."""
         def views(node):
             yield node
             for child in node.get("nodes", []) + node.get("floating_nodes", []):
                 yield from views(child)
         for node in views(json.loads(self.swaymsg("-t", "get_tree") or "{}")):
             if node.get("app_id") == APP_ID and node.get("pid") == self.game.pid and node.get("visible"):
-                r, w = node["rect"], node["window_rect"]
-                x, y = r["x"] + w["x"], r["y"] + w["y"]
-                # At 125 % or 150 % sway resamples a window that starts on a fraction of a
-                # device pixel, whatever the game draws: the lines are checked where they land whole.
-                if (x * self.scale) % 1 or (y * self.scale) % 1:
-                    self.swaymsg(f'[app_id="{APP_ID}"] move right {-x % 4} px, move down {-y % 4} px')
-                    return None
-                return (x, y, w["width"], w["height"])
-        return None
+                return node
+
+    def title_bar(self):
+        node = self._view()
+        return (node["name"], node["deco_rect"]["height"]) if node else ("", 0)
+
+    def _find_window(self):
+        node = self._view()
+        if not node:
+            return None
+        r, w = node["rect"], node["window_rect"]
+        x, y = r["x"] + w["x"], r["y"] + w["y"]
+        # At 125 % or 150 % sway resamples a window that starts on a fraction of a device
+        # pixel, whatever the game draws: the lines are checked where they land whole.
+        if (x * self.scale) % 1 or (y * self.scale) % 1:
+            self.swaymsg(f'[app_id="{APP_ID}"] move right {-x % 4} px, move down {-y % 4} px')
+            return None
+        return (x, y, w["width"], w["height"])
 
     def _focus(self):
         self.swaymsg(f'[app_id="{APP_ID}"] focus')
@@ -553,11 +563,15 @@ class DesktopSession(Session):
             raise Failure("the compositor's key input ended")
 
     def wait_turn(self):
+        if self.window:  # through XWayland, an X window like any other
+            return super().wait_turn()
         # A running bar is a new frame every 10 ms tick; a window at rest draws none.
         before = self.frames()
         wait_for("the bar running after F1", lambda: self.frames() >= before + 10, 3)
 
     def picture(self):
+        if self.window:
+            return super().picture()
         raise Failure("no screenshots from this compositor")
 
     def title_bar(self):
@@ -621,32 +635,51 @@ class KWinSession(DesktopSession):
         # copy without it runs all the same.
         kwin = os.path.join(self.folder, "kwin_wayland")
         shutil.copy(shutil.which("kwin_wayland"), kwin)
-        env = dict(self.env, KWIN_WAYLAND_NO_PERMISSION_CHECKS="1")
-        self._spawn([kwin, "--virtual", "--width", "1280", "--height", "800", "--scale", str(self.scale),
-                     "--socket", "sormio-test", "--no-lockscreen", "--no-global-shortcuts",
-                     "--no-kactivities"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # What its scripts print goes to its log, where the harness reads it.
+        env = dict(self.env, KWIN_WAYLAND_NO_PERMISSION_CHECKS="1", QT_LOGGING_RULES="kwin_scripting=true")
+        self.kwin_log = os.path.join(self.folder, "kwin.log")
+        with open(self.kwin_log, "w") as log:
+            self._spawn([kwin, "--virtual", "--width", "1280", "--height", "800", "--scale", str(self.scale),
+                         "--socket", "sormio-test", "--no-lockscreen", "--no-global-shortcuts",
+                         "--no-kactivities"], env=env, stdout=log, stderr=log)
         self._wait_for_bus_name("org.kde.KWin")
         self.env["WAYLAND_DISPLAY"] = "sormio-test"
-        self.closes = 0
+        self.scripts = 0
         return self._spawn([sys.executable, os.path.join(HERE, "kwin_keys.py")],
                            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
 
-    def close_window(self):
-        self.closes += 1
-        script = os.path.join(self.folder, f"close{self.closes}.js")
+    def _run_script(self, source):
+        self.scripts += 1
+        script = os.path.join(self.folder, f"script{self.scripts}.js")
         with open(script, "w") as f:
-            f.write("(workspace.activeWindow || workspace.activeClient).closeWindow();\n")
+            f.write("const w = workspace.activeWindow || workspace.activeClient;\n" + source)
 
         def kwin(path, method, *args):
             return subprocess.run(["gdbus", "call", "--session", "--dest", "org.kde.KWin",
                                    "--object-path", path, "--method", method, *args],
                                   env=self.env, capture_output=True, text=True, timeout=10)
-        loaded = kwin("/Scripting", "org.kde.kwin.Scripting.loadScript", script, f"sormio-close{self.closes}")
+        loaded = kwin("/Scripting", "org.kde.kwin.Scripting.loadScript", script, f"sormio{self.scripts}")
         number = re.search(r"\d+", loaded.stdout).group()
         # KWin 5 names a loaded script /N, KWin 6 /Scripting/ScriptN.
         if all(kwin(path, "org.kde.kwin.Script.run").returncode for path in
                (f"/Scripting/Script{number}", f"/{number}")):
-            raise Failure("KWin did not run the script that closes the window")
+            raise Failure("KWin did not run a script of the harness")
+
+    def launch(self):
+        super().launch()
+        told = re.findall(r"wl_output[@#]\d+\.scale\((\d+)\)", open(self.trace, errors="replace").read())
+        if self.scale != 1 and str(round(self.scale)) not in told:
+            raise Failure(f"KWin did not put its output at scale {self.scale}")
+
+    def close_window(self):
+        self._run_script("w.closeWindow();\n")
+
+    def title_bar(self):
+        """The caption and the height of the frame KWin draws above the window."""
+        self._run_script('print("sormio-title " + (w.bufferGeometry.y - w.frameGeometry.y) + " " + w.caption);\n')
+        with open(self.kwin_log, errors="replace") as log:
+            found = re.findall(r"sormio-title (-?\d+) (.*)", log.read())
+        return (found[-1][1].strip(), int(found[-1][0])) if found else ("", 0)
 
 
 def start_turn(s):
