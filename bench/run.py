@@ -282,6 +282,23 @@ def wayland_memory():
             "met" if m / x <= 1.25 else "missed", cmd)
 
 
+def lines():
+    """How sharp a one-pixel line of the keyboard comes out under KWin above 100 %: natively
+    (Qt 6.4 draws at 200 % and KWin shrinks it) and through XWayland (drawn at 100 % and
+    enlarged). The device pixels across the first tile's left edge, from KWin's own screenshot;
+    grey 192 is the line at full strength."""
+    cmd = "tests/e2e/play_test.py KWinSession, picture() from KWin's screenshot at native resolution"
+    _, left, top = play_test.TILES[0]
+    for scale in (1.25, 1.5, 2):
+        seen = []
+        for xwayland in (False, True):
+            with play_test.KWinSession(game, None, scale, xwayland) as s:
+                p, y, x = s.picture(), int((top + 4) * scale), int(left * scale)
+                seen.append(" ".join(str(v) for v in (p.device_pixel(x + d, y)[0] for d in range(-3, 4)) if v))
+        row(f"A keyboard line across at {scale:g} ×, KWin, native / XWayland (device pixels)",
+            " / ".join(seen), "", "", "", "", cmd)
+
+
 def percentile(values, q):
     values = sorted(values)
     return values[min(len(values) - 1, int(q * len(values)))]
@@ -339,6 +356,7 @@ def main():
             pace(display)
         if wanted("wayland"):
             wayland_memory()
+            lines()
         for kind in SoundServer.KINDS:
             if wanted("beeps") or wanted("idle"):
                 with SoundServer(kind) as server:

@@ -9,6 +9,7 @@ null sink of a real sound server, where a case asks for one (--sound).
 """
 import argparse
 import json
+import math
 import os
 import re
 import shutil
@@ -528,6 +529,20 @@ class DesktopSession(Session):
             self.env["QT_QPA_PLATFORM"] = "wayland"  # where Qt would fall back to X11
         self.launch()
 
+    def _use_xwayland(self, compositor):
+        """Points the game at the XWayland that `compositor` serves: the X display whose lock
+        it holds, and mutter's authority file (KWin 5 needs none)."""
+        def display():
+            for number in re.findall(r"\.X(\d+)-lock", " ".join(os.listdir("/tmp"))):
+                with open(f"/tmp/.X{number}-lock") as f:
+                    if f.read().strip(" \n\0") == str(compositor.pid):
+                        return ":" + number
+        self.env["DISPLAY"] = wait_for("XWayland", display, 10)
+        run = self.env["XDG_RUNTIME_DIR"]
+        for name in os.listdir(run):
+            if name.startswith(".mutter-Xwaylandauth"):
+                self.env["XAUTHORITY"] = os.path.join(run, name)
+
     def _wait_for_bus_name(self, name):
         subprocess.run(["gdbus", "wait", "--session", "--timeout", "10", name], env=self.env,
                        check=True, timeout=15)
@@ -609,15 +624,8 @@ class MutterSession(DesktopSession):
         self._wait_for_bus_name("org.gnome.Mutter.RemoteDesktop")
         self.env["WAYLAND_DISPLAY"] = "sormio-test"
         if self.gnome:
-            def display():  # mutter holds the lock of the X display it serves
-                for number in re.findall(r"\.X(\d+)-lock", " ".join(os.listdir("/tmp"))):
-                    with open(f"/tmp/.X{number}-lock") as f:
-                        if f.read().strip() == str(mutter.pid):
-                            return ":" + number
-            run = self.env["XDG_RUNTIME_DIR"]
-            self.env.update(DISPLAY=wait_for("XWayland", display, 10), XDG_CURRENT_DESKTOP="GNOME",
-                            XAUTHORITY=os.path.join(run, next(
-                                n for n in os.listdir(run) if n.startswith(".mutter-Xwaylandauth"))))
+            self._use_xwayland(mutter)
+            self.env["XDG_CURRENT_DESKTOP"] = "GNOME"
         return self._spawn(["/usr/bin/python3", os.path.join(HERE, "mutter_keys.py"), str(self.scale)],
                            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
 
@@ -626,9 +634,17 @@ class MutterSession(DesktopSession):
 
 
 class KWinSession(DesktopSession):
-    """KDE Plasma's compositor: keys through its fake-input protocol, closed from the desktop's
-    side by a KWin script, as its title bar's close button closes a window."""
-    KEYS = {"F1": 59}  # evdev key codes
+    """KDE Plasma's compositor: keys through its fake-input protocol, screenshots of the window
+    through its screenshot interface, closed from the desktop's side by a KWin script, as its
+    title bar's close button closes a window."""
+    # evdev key codes, the keyboard's rows from 1, Q, A and Z
+    KEYS = dict({"F1": 59}, **{c: first + i for row, first in (("1234567890", 2), ("qwertyuiop", 16),
+                                                              ("asdfghjkl", 30), ("zxcvbnm", 44))
+                               for i, c in enumerate(row)})
+
+    def __init__(self, game, xprobe, scale=1, xwayland=False):
+        super().__init__(game, xprobe, scale)
+        self.xwayland = xwayland
 
     def _start_compositor(self):
         # Debian's kwin_wayland carries a file capability that a container may not grant: a
@@ -636,14 +652,19 @@ class KWinSession(DesktopSession):
         kwin = os.path.join(self.folder, "kwin_wayland")
         shutil.copy(shutil.which("kwin_wayland"), kwin)
         # What its scripts print goes to its log, where the harness reads it.
-        env = dict(self.env, KWIN_WAYLAND_NO_PERMISSION_CHECKS="1", QT_LOGGING_RULES="kwin_scripting=true")
+        env = dict(self.env, KWIN_WAYLAND_NO_PERMISSION_CHECKS="1", KWIN_SCREENSHOT_NO_PERMISSION_CHECKS="1",
+                   QT_LOGGING_RULES="kwin_scripting=true")
         self.kwin_log = os.path.join(self.folder, "kwin.log")
         with open(self.kwin_log, "w") as log:
-            self._spawn([kwin, "--virtual", "--width", "1280", "--height", "800", "--scale", str(self.scale),
-                         "--socket", "sormio-test", "--no-lockscreen", "--no-global-shortcuts",
-                         "--no-kactivities"], env=env, stdout=log, stderr=log)
+            compositor = self._spawn(
+                [kwin, "--virtual", "--width", "1280", "--height", "800", "--scale", str(self.scale),
+                 "--socket", "sormio-test", "--no-lockscreen", "--no-global-shortcuts", "--no-kactivities"]
+                + (["--xwayland"] if self.xwayland else []), env=env, stdout=log, stderr=log)
         self._wait_for_bus_name("org.kde.KWin")
         self.env["WAYLAND_DISPLAY"] = "sormio-test"
+        if self.xwayland:  # the game as an X11 client, as without qt6-wayland
+            self._use_xwayland(compositor)
+            self.env["QT_QPA_PLATFORM"] = "xcb"
         self.scripts = 0
         return self._spawn([sys.executable, os.path.join(HERE, "kwin_keys.py")],
                            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
@@ -668,11 +689,19 @@ class KWinSession(DesktopSession):
     def launch(self):
         super().launch()
         told = re.findall(r"wl_output[@#]\d+\.scale\((\d+)\)", open(self.trace, errors="replace").read())
-        if self.scale != 1 and str(round(self.scale)) not in told:
+        if self.scale != 1 and not self.window and str(math.ceil(self.scale)) not in told:  # rounded up
             raise Failure(f"KWin did not put its output at scale {self.scale}")
 
     def close_window(self):
         self._run_script("w.closeWindow();\n")
+
+    def picture(self):
+        shot = subprocess.run(["/usr/bin/python3", os.path.join(HERE, "kwin_shot.py")], env=self.env,
+                              capture_output=True, timeout=10)
+        if shot.returncode != 0:
+            raise Failure("KWin's screenshot failed: " + shot.stderr.decode(errors="replace").strip())
+        self.last_picture = Picture(ppm=shot.stdout, scale=self.scale)
+        return self.last_picture
 
     def title_bar(self):
         """The caption and the height of the frame KWin draws above the window."""
