@@ -12,10 +12,6 @@ namespace {
 const QString kTarget = QStringLiteral("kohde");
 const QString kWrong = QStringLiteral("väärä");
 
-QColor colour(TileColour c) {
-    return QColor::fromRgb(static_cast<QRgb>(c));
-}
-
 class LabelAccessible : public QAccessibleWidget {
   public:
     explicit LabelAccessible(Label* label) : QAccessibleWidget(label, QAccessible::StaticText) {}
@@ -29,10 +25,10 @@ class LabelAccessible : public QAccessibleWidget {
                 if (!label->isTile()) {
                     return QAccessibleWidget::text(t);
                 }
-                if (label->background() == colour(TileColour::Red)) {
+                if (label->background() == qColour(TileColour::Red)) {
                     return kTarget;
                 }
-                if (label->background() == colour(TileColour::Blue)) {
+                if (label->background() == qColour(TileColour::Blue)) {
                     return kWrong;
                 }
                 return {};

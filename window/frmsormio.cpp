@@ -41,10 +41,6 @@ constexpr QRect kCreditGeometry{208, 128, 401, 33};
 constexpr QRect kScoreGeometry{376, 320, 49, 33};
 constexpr QRect kTitleGeometry{16, 8, 769, 129};
 
-QColor qColour(TileColour colour) {
-    return QColor::fromRgb(static_cast<QRgb>(colour));
-}
-
 QLatin1Char glyphOfKey(int key) {
     return QLatin1Char(KeyTable::rows()[KeyTable::tileOfKey(key)].glyph);
 }
@@ -90,6 +86,10 @@ std::u16string asTyped(const QString& text) {
 }
 
 }  // namespace
+
+QColor qColour(TileColour colour) {
+    return QColor::fromRgb(static_cast<QRgb>(colour));
+}
 
 const QColor Frmsormio::kBarColour = Qt::white;
 

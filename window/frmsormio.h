@@ -16,6 +16,9 @@ namespace sormio {
 
 class Bar;
 
+// A tile's colour as the window paints it.
+QColor qColour(TileColour colour);
+
 // The game's one window. It owns the game and every control for the whole run, implements
 // Screen on those controls, and turns menu commands, key presses and timer ticks into calls of
 // the game's procedures.

@@ -6,80 +6,59 @@ import socket
 import struct
 import sys
 
-
-class Connection:
-    def __init__(self, path):
-        self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-        self.sock.connect(path)
-        self.buffer = b""
-        self.next_id = 2
-
-    def new_id(self):
-        self.next_id += 1
-        return self.next_id - 1
-
-    def send(self, obj, opcode, *args):
-        body = b""
-        for arg in args:
-            if isinstance(arg, str):
-                data = arg.encode() + b"\0"
-                body += struct.pack("=I", len(data)) + data + b"\0" * (-len(data) % 4)
-            else:
-                body += struct.pack("=I", arg)
-        self.sock.sendall(struct.pack("=II", obj, (8 + len(body)) << 16 | opcode) + body)
-
-    def events(self):
-        while True:
-            while len(self.buffer) >= 8:
-                obj, word = struct.unpack("=II", self.buffer[:8])
-                if len(self.buffer) < word >> 16:
-                    break
-                body, self.buffer = self.buffer[8:word >> 16], self.buffer[word >> 16:]
-                yield obj, word & 0xFFFF, body
-            chunk = self.sock.recv(65536)
-            if not chunk:
-                raise SystemExit("kwin_keys: the compositor closed the connection")
-            self.buffer += chunk
-
-    def roundtrip(self, handle):
-        """Sends wl_display.sync and hands every event before its reply to handle()."""
-        callback = self.new_id()
-        self.send(1, 0, callback)
-        for obj, opcode, body in self.events():
-            if obj == callback:
-                return
-            handle(obj, opcode, body)
+wayland = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+wayland.connect(os.path.join(os.environ["XDG_RUNTIME_DIR"], os.environ["WAYLAND_DISPLAY"]))
+ids = iter(range(2, 1 << 24))  # a client numbers its new objects in order, from 2
+received = bytearray()
 
 
-def main():
-    wayland = Connection(os.path.join(os.environ["XDG_RUNTIME_DIR"], os.environ["WAYLAND_DISPLAY"]))
-    registry = wayland.new_id()
-    wayland.send(1, 1, registry)  # wl_display.get_registry
-    found = {}
-
-    def global_announced(obj, opcode, body):
-        if obj == registry and opcode == 0:
-            name, length = struct.unpack("=II", body[:8])
-            found[body[8:8 + length - 1].decode()] = name
-
-    wayland.roundtrip(global_announced)
-    interface = "org_kde_kwin_fake_input"
-    if interface not in found:
-        raise SystemExit("kwin_keys: the compositor offers no fake input")
-    fake = wayland.new_id()
-    wayland.send(registry, 0, found[interface], interface, 4, fake)  # wl_registry.bind
-    wayland.send(fake, 0, "sormio tests", "types the keys of a test")  # authenticate
-    wayland.roundtrip(lambda *event: None)
-    print("ready", flush=True)
-    for line in sys.stdin:
-        codes = [int(code) for code in line.split()]
-        for code in codes:
-            wayland.send(fake, 10, code, 1)  # keyboard_key, pressed
-        for code in reversed(codes):
-            wayland.send(fake, 10, code, 0)
-        wayland.roundtrip(lambda *event: None)
-        print("sent", flush=True)
+def send(obj, opcode, *args):
+    body = b""
+    for arg in args:
+        if isinstance(arg, str):
+            data = arg.encode() + b"\0"
+            body += struct.pack("=I", len(data)) + data + b"\0" * (-len(data) % 4)
+        else:
+            body += struct.pack("=I", arg)
+    wayland.sendall(struct.pack("=II", obj, (8 + len(body)) << 16 | opcode) + body)
 
 
-if __name__ == "__main__":
-    main()
+def roundtrip():
+    """wl_display.sync: the events that came before its answer, as (object, opcode, body)."""
+    done = next(ids)
+    send(1, 0, done)
+    events = []
+    while True:
+        while len(received) >= 8 and len(received) >= struct.unpack("=II", received[:8])[1] >> 16:
+            obj, word = struct.unpack("=II", received[:8])
+            message = bytes(received[8:word >> 16])
+            del received[:word >> 16]
+            if obj == done:
+                return events
+            events.append((obj, word & 0xFFFF, message))
+        chunk = wayland.recv(65536)
+        if not chunk:
+            sys.exit("kwin_keys: the compositor closed the connection")
+        received.extend(chunk)
+
+
+REGISTRY = next(ids)
+send(1, 1, REGISTRY)  # wl_display.get_registry
+interfaces = {}
+for obj, opcode, body in roundtrip():
+    if obj == REGISTRY and opcode == 0:  # wl_registry.global: name, interface, version
+        name, length = struct.unpack("=II", body[:8])
+        interfaces[body[8:8 + length - 1].decode()] = name
+if "org_kde_kwin_fake_input" not in interfaces:
+    sys.exit("kwin_keys: the compositor offers no fake input")
+FAKE = next(ids)
+send(REGISTRY, 0, interfaces["org_kde_kwin_fake_input"], "org_kde_kwin_fake_input", 4, FAKE)  # bind
+send(FAKE, 0, "sormio tests", "types the keys of a test")  # authenticate
+roundtrip()
+print("ready", flush=True)
+for line in sys.stdin:
+    codes = [int(code) for code in line.split()]
+    for code, state in [(c, 1) for c in codes] + [(c, 0) for c in reversed(codes)]:
+        send(FAKE, 10, code, state)  # keyboard_key
+    roundtrip()
+    print("sent", flush=True)

@@ -152,6 +152,14 @@ class Picture:
             f.write(chunk(b"IEND", b""))
 
 
+def own_env():
+    """This process's environment without what would lead a case to the tester's own display,
+    sound server, session type or scale: each session sets its own."""
+    return {k: v for k, v in os.environ.items()
+            if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XAUTHORITY", "PULSE_SERVER",
+                         "XDG_SESSION_TYPE", "QT_SCALE_FACTOR")}
+
+
 def start_session_bus(env, folder, spawn):
     """A session bus of its own, and a home for what is started on it; spawn(args, **kw)
     starts a process that the caller stops."""
@@ -175,7 +183,8 @@ def start_ibus(env, folder, spawn):
     wait_for("ibus-daemon", lambda: os.path.exists(socket_path), 10)
 
 
-A11Y_PROBE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "a11y_probe.py")
+HERE = os.path.dirname(os.path.abspath(__file__))
+A11Y_PROBE = os.path.join(HERE, "a11y_probe.py")
 
 
 def start_accessibility(env, folder, spawn):
@@ -223,9 +232,7 @@ class Session:
         self.close()
 
     def _start(self):
-        self.env = {k: v for k, v in os.environ.items()
-                    if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XAUTHORITY",
-                                 "PULSE_SERVER")}
+        self.env = own_env()
         self.env["XDG_SESSION_TYPE"] = "x11"
         # Only the sound server that the case starts, if any, is within the game's reach.
         self.env["XDG_RUNTIME_DIR"] = os.path.join(self.folder, "run")
@@ -353,7 +360,7 @@ class Session:
 
     def wait_turn(self):
         """After F1: the turn is running."""
-        self.wait_picture("one red tile and the bar", lambda p: len(p.tiles(RED)) == 1 and p.bar_length() > 0)
+        self.wait_picture("one red tile and the bar", turn_shown)
 
     def wait_picture(self, what, condition, timeout=3):
         return wait_for(what, lambda: (lambda p: p if condition(p) else None)(self.picture()),
@@ -386,9 +393,7 @@ class WaylandSession(Session):
         self.recorder = None
 
     def _start(self):
-        self.env = {k: v for k, v in os.environ.items()
-                    if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XAUTHORITY",
-                                 "PULSE_SERVER", "XDG_SESSION_TYPE", "QT_SCALE_FACTOR")}
+        self.env = own_env()
         # sway will not run as root; it runs as nobody in a folder of its own.
         sway_run = os.path.join(self.folder, "sway")
         os.makedirs(sway_run, mode=0o700)
@@ -501,27 +506,26 @@ def red_tile(picture):
     return red[0]
 
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-
-
 class DesktopSession(Session):
-    """The game as a native client of a desktop's own headless compositor (GNOME's mutter or
-    KDE's KWin), on a session bus of its own, with keys typed by a helper that the subclass
-    starts. Neither offers a plain client a screenshot, so what the window does is read from
-    the Wayland requests the game makes (WAYLAND_DEBUG): its frames."""
+    """The game as a client of a desktop's own headless compositor (GNOME's mutter or KDE's
+    KWin), on a session bus of its own, with keys typed by a helper that the subclass starts.
+    Where no screenshot is to be had, what the window does is read from the Wayland requests
+    the game makes (WAYLAND_DEBUG): its frames."""
+
+    SOCKET = "sormio-test"  # the Wayland socket each compositor is told to make
 
     def __init__(self, game, xprobe, scale=1):
         super().__init__(game, xprobe)
         self.scale = scale
 
     def _start(self):
-        self.env = {k: v for k, v in os.environ.items()
-                    if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XAUTHORITY",
-                                 "PULSE_SERVER", "QT_SCALE_FACTOR")}
+        self.env = own_env()
         self.env["XDG_RUNTIME_DIR"] = os.path.join(self.folder, "run")
         os.makedirs(self.env["XDG_RUNTIME_DIR"], mode=0o700)
         start_session_bus(self.env, self.folder, self._spawn)
-        self.typist = self._start_compositor()
+        typist = self._start_compositor()  # and the command of the helper that types into it
+        self.env["WAYLAND_DISPLAY"] = self.SOCKET
+        self.typist = self._spawn(typist, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
         if self.typist.stdout.readline().strip() != "ready":
             raise Failure("the compositor's key input did not start")
         self.env["XDG_SESSION_TYPE"] = "wayland"
@@ -618,16 +622,14 @@ class MutterSession(DesktopSession):
 
     def _start_compositor(self):
         size = f"{round(1280 * self.scale)}x{round(800 * self.scale)}"
-        mutter = self._spawn(["mutter", "--headless", "--wayland", "--wayland-display=sormio-test",
+        mutter = self._spawn(["mutter", "--headless", "--wayland", "--wayland-display=" + self.SOCKET,
                               "--virtual-monitor", size] + ([] if self.gnome else ["--no-x11"]),
                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self._wait_for_bus_name("org.gnome.Mutter.RemoteDesktop")
-        self.env["WAYLAND_DISPLAY"] = "sormio-test"
         if self.gnome:
             self._use_xwayland(mutter)
             self.env["XDG_CURRENT_DESKTOP"] = "GNOME"
-        return self._spawn(["/usr/bin/python3", os.path.join(HERE, "mutter_keys.py"), str(self.scale)],
-                           stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        return ["/usr/bin/python3", os.path.join(HERE, "mutter_keys.py"), str(self.scale)]
 
     def close_window(self):
         self.key("Alt", "F4")
@@ -658,16 +660,14 @@ class KWinSession(DesktopSession):
         with open(self.kwin_log, "w") as log:
             compositor = self._spawn(
                 [kwin, "--virtual", "--width", "1280", "--height", "800", "--scale", str(self.scale),
-                 "--socket", "sormio-test", "--no-lockscreen", "--no-global-shortcuts", "--no-kactivities"]
+                 "--socket", self.SOCKET, "--no-lockscreen", "--no-global-shortcuts", "--no-kactivities"]
                 + (["--xwayland"] if self.xwayland else []), env=env, stdout=log, stderr=log)
         self._wait_for_bus_name("org.kde.KWin")
-        self.env["WAYLAND_DISPLAY"] = "sormio-test"
         if self.xwayland:  # the game as an X11 client, as without qt6-wayland
             self._use_xwayland(compositor)
             self.env["QT_QPA_PLATFORM"] = "xcb"
         self.scripts = 0
-        return self._spawn([sys.executable, os.path.join(HERE, "kwin_keys.py")],
-                           stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        return [sys.executable, os.path.join(HERE, "kwin_keys.py")]
 
     def _run_script(self, source):
         self.scripts += 1
@@ -711,10 +711,13 @@ class KWinSession(DesktopSession):
         return (found[-1][1].strip(), int(found[-1][0])) if found else ("", 0)
 
 
+def turn_shown(p):
+    return len(p.tiles(RED)) == 1 and p.bar_length() > 0
+
+
 def start_turn(s):
     s.key("F1")
-    return s.wait_picture("one red tile and the bar",
-                          lambda p: len(p.tiles(RED)) == 1 and p.bar_length() > 0)
+    return s.wait_picture("one red tile and the bar", turn_shown)
 
 
 def check(condition, message):
@@ -863,37 +866,36 @@ def case_close(s):
     check(status == 0, f"the game ended with status {status}")
 
 
-def case_close_after_play(s):
-    """Closed right after keys, twenty times in a row: every time the program ends with
-    status 0 within a second."""
+def twenty_closes(s, when, play):
+    """Twenty runs, each closed after play(attempt): every time the program ends with status 0
+    within a second."""
     took = []
     for attempt in range(20):
         if attempt:
             s.launch()
-        target = red_tile(start_turn(s))
-        s.key(TILES[(target + attempt % 2) % 36][0].lower())  # a hit, then a miss, in turn
-        status, seconds = s.close_and_wait()
-        took.append(seconds)
-        check(status == 0, f"close {attempt + 1}: the game ended with status {status}")
-        check(took[-1] <= 1, f"close {attempt + 1}: the game took {took[-1]:.2f} s to end")
-    print(f"20 closes after play: slowest {1000 * max(took):.0f} ms")
-
-
-def case_close_during_turn(s):
-    """Closed in the middle of a turn, twenty times, each time at another moment of it: every
-    time the program ends with status 0 within a second."""
-    took = []
-    for attempt in range(20):
-        if attempt:
-            s.launch()
-        s.key("F1")
-        s.wait_turn()
-        time.sleep(0.05 * (attempt % 8))
+        play(attempt)
         status, seconds = s.close_and_wait()
         took.append(seconds)
         check(status == 0, f"close {attempt + 1}: the game ended with status {status}")
         check(seconds <= 1, f"close {attempt + 1}: the game took {seconds:.2f} s to end")
-    print(f"20 closes during a turn: slowest {1000 * max(took):.0f} ms")
+    print(f"20 closes {when}: slowest {1000 * max(took):.0f} ms")
+
+
+def case_close_after_play(s):
+    """Closed right after keys, twenty times in a row."""
+    def play(attempt):
+        target = red_tile(start_turn(s))
+        s.key(TILES[(target + attempt % 2) % 36][0].lower())  # a hit, then a miss, in turn
+    twenty_closes(s, "after play", play)
+
+
+def case_close_during_turn(s):
+    """Closed in the middle of a turn, twenty times, each time at another moment of it."""
+    def play(attempt):
+        s.key("F1")
+        s.wait_turn()
+        time.sleep(0.05 * (attempt % 8))
+    twenty_closes(s, "during a turn", play)
 
 
 def case_title_bar(s):
