@@ -66,7 +66,7 @@ int main(int argc, char** argv) {
         });
     }
 
-    const int period = static_cast<int>(sormio::Frmsormio::kCountdownPeriod.count());
+    const int period = sormio::windowDescription().control("Tmr1").periodMs;
     std::vector<double> intervals;
     for (const auto& [width, repeats] : {std::pair{600, 5}, std::pair{300, 5}, std::pair{3, 50}}) {
         std::vector<double> errors;

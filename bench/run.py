@@ -22,7 +22,7 @@ import play_test  # noqa: E402
 
 build = os.path.abspath(sys.argv[1])
 quick = "--quick" in sys.argv
-game = os.path.join(build, "window", "sormio")
+game = os.path.join(build, "window", "qt", "sormio")
 minimal = os.path.join(build, "bench", "minimal_window")
 probe = os.path.join(build, "bench", "startup_probe")
 turn_bench = os.path.join(build, "bench", "turn_bench")
@@ -76,7 +76,7 @@ def startup(display, server):
             times[name].append(float(out[1]))
     g, m = times["game"], times["minimal"]
     ratio = statistics.median(g) / statistics.median(m)
-    cmd = ("bench/startup_probe 'Sormio IV' window/sormio (and 'Minimal' bench/minimal_window), "
+    cmd = ("bench/startup_probe 'Sormio IV' window/qt/sormio (and 'Minimal' bench/minimal_window), "
            f"alternating, {server.kind} running")
     row("Start-up to first full frame, game (ms)", fmt(statistics.median(g), 1), fmt(min(g), 1),
         fmt(max(g), 1), "", "", cmd)

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <optional>
-#include <string_view>
 
 namespace sormio {
 
@@ -22,21 +21,6 @@ std::optional<std::uint8_t> fromUnicode(char32_t c);
 // capitals when the code page holds them ("ä" 228 to "Ä" 196, "ÿ" to "Ÿ" 159); "ß", "µ" and
 // every other code stay as they are.
 std::uint8_t toUpper(std::uint8_t code);
-
-// Calls f(code) for every character of UTF-16 text, in order: one key press each. A surrogate
-// pair is one character; a lone surrogate half is a character the code page cannot hold.
-template <typename F>
-void forEachCharCode(std::u16string_view text, F&& f) {
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        }
-        f(fromUnicode(c).value_or(kReplacement));
-    }
-}
 
 }  // namespace codepage
 }  // namespace sormio

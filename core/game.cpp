@@ -111,6 +111,13 @@ void Game::Tmr2_Timer() {
     state.sample = std::floor(sampler_.next() * kSamplerRange);
 }
 
+void Game::samplerTicks(std::int64_t n) {
+    if (n > 0) {
+        sampler_.discard(static_cast<std::uint64_t>(n - 1));
+        Tmr2_Timer();
+    }
+}
+
 void Game::picture1_KeyPress(std::int16_t& keyascii) {
     // A code the 8-bit code page cannot hold must not wrap onto a key of the table.
     const std::uint8_t code = keyascii >= 0 && keyascii <= 0xFF

@@ -60,6 +60,9 @@ class Game {
     void gameover();
     void Tmr1_Timer();
     void Tmr2_Timer();
+    // The sampler's ticks that fell due while nobody looked, n >= 0 of them at once: leaves the
+    // draw that n calls of Tmr2_Timer() would have left, at the cost of one.
+    void samplerTicks(std::int64_t n);
     // keyascii is an 8-bit character code; it comes back as 0, the key swallowed.
     void picture1_KeyPress(std::int16_t& keyascii);
 

@@ -1,5 +1,6 @@
-// Coverage-guided fuzzing of the key path: raw key-event text, through the code page and the
-// key handler, into the rules, with the invariants of a game checked after every step.
+// Coverage-guided fuzzing of the key path: raw key-event text, through the shared key entry,
+// the code page and the key handler, into the rules, with the invariants of a game checked after
+// every step.
 //
 // The input is read as UTF-16 code units. Four noncharacters act as the other events of the
 // game; every other unit is text, and U+FFFF ends one key event's text.
@@ -11,6 +12,7 @@
 
 #include "codepage.h"
 #include "game.h"
+#include "key_entry.h"
 #include "key_table.h"
 #include "recording_screen.h"
 
@@ -36,11 +38,12 @@ void require(bool condition, const char* what) {
 struct Play {
     RecordingScreen screen;
     Game game{screen};
+    sormio::KeyEntry entry;
     bool started = false;
     long long score = 0;
 
     void type(std::u16string_view text) {
-        sormio::codepage::forEachCharCode(text, [this](std::uint8_t code) {
+        entry.keyText(text, [this](std::uint8_t code) {
             if (!screen.takesKeys()) {
                 return;  // a hidden bar takes no keys: the rest of the text goes nowhere
             }

@@ -6,7 +6,9 @@
 #include <chrono>
 #include <functional>
 
+#include "description.h"
 #include "game.h"
+#include "key_entry.h"
 #include "label.h"
 #include "screen.h"
 #include "sound.h"
@@ -16,20 +18,15 @@ namespace sormio {
 
 class Bar;
 
-// A tile's colour as the window paints it.
-QColor qColour(TileColour colour);
+inline QColor qColour(TileColour colour) {
+    return qColour(rgbOf(colour));
+}
 
 // The game's one window. It owns the game and every control for the whole run, implements
 // Screen on those controls, and turns menu commands, key presses and timer ticks into calls of
 // the game's procedures.
 class Frmsormio : public QMainWindow, public Screen {
   public:
-    static constexpr int kClientWidth = 800;
-    static constexpr int kClientHeight = 450;
-    static constexpr std::chrono::milliseconds kCountdownPeriod{10};
-    static constexpr std::chrono::milliseconds kSamplerPeriod{10};
-    static const QColor kBarColour;
-
     Frmsormio();
     ~Frmsormio() override;
 
@@ -56,14 +53,14 @@ class Frmsormio : public QMainWindow, public Screen {
     void mnusound_Click();
     void mnuquit_Click();
 
-    // One key event's text: each character is a key press of its own, for as long as the bar
-    // still takes keys (a miss hides it, and the rest of the text goes nowhere).
-    void typeText(const QString& text);
-
-    // What a screen reader names the bar by during a turn: the key to press.
-    QString targetName() const;
+    // What the player typed, for the shared key entry: each character is a key press of its
+    // own, for as long as the bar still takes keys (a miss hides it, and the rest of the text
+    // goes nowhere).
+    KeyEntry& keyEntry() { return keyEntry_; }
+    const KeyEntry::Press& pressKey() const { return pressKey_; }
 
     Game& game() { return game_; }
+    const Game& game() const { return game_; }
     QWidget* client() const { return centralWidget(); }
     Bar* picture1() const { return picture1_; }
     Label* tile(int index) const { return lblkirjain_[index]; }
@@ -78,6 +75,8 @@ class Frmsormio : public QMainWindow, public Screen {
     void setBell(std::function<void()> bell) { bell_ = std::move(bell); }
     // What the sampler counts its ticks by; a test can stop its time to choose the targets.
     void setSamplerClock(DueTicks::Clock clock) { tmr2_.setClock(std::move(clock)); }
+    // The countdown then runs only when a test calls its tick handler itself.
+    void driveCountdownByHand() { tmr1_.driveByHand(); }
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -94,6 +93,8 @@ class Frmsormio : public QMainWindow, public Screen {
     void tellIfGameEnded();
 
     Game game_;
+    KeyEntry keyEntry_;
+    KeyEntry::Press pressKey_;
     DueTicks tmr2_;
     Ticker tmr1_;
     Bar* picture1_ = nullptr;
@@ -112,9 +113,11 @@ class Frmsormio : public QMainWindow, public Screen {
 // and hands every typed character to the game.
 class Bar : public QWidget {
   public:
-    Bar(QWidget* parent, Frmsormio& window);
+    Bar(QWidget* parent, Frmsormio& window, const Control& control);
 
     const Frmsormio& owner() const { return window_; }
+    // Where and how wide the description draws it: the most it is ever given.
+    const Rect& drawn() const { return control_.geometry; }
     // Forgets a half-typed dead key or composition, at the end of a turn.
     void dropComposition();
 
@@ -129,9 +132,7 @@ class Bar : public QWidget {
 
   private:
     Frmsormio& window_;
-    // A dead key or Compose was released and no character has been typed since: whatever
-    // plain key comes next did not arrive as itself, so it cannot be that key.
-    bool composing_ = false;
+    const Control& control_;
 };
 
 }  // namespace sormio

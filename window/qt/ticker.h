@@ -8,6 +8,8 @@
 #include <functional>
 #include <memory>
 
+#include "ticks.h"
+
 namespace sormio {
 
 // A periodic tick that keeps to the monotonic clock. The kernel counts the periods (a timerfd):
@@ -19,10 +21,6 @@ namespace sormio {
 // Where no timerfd can be had, a precise QTimer with the same catch-up stands in.
 class Ticker {
   public:
-    // More than a whole turn (200 ticks). Of a longer stall, such as a suspended machine, only
-    // the last this many ticks are replayed.
-    static constexpr int kMaxCatchUp = 256;
-
     enum class Source { Kernel, QtTimer };  // QtTimer: the stand-in, also chosen by tests
 
     Ticker(std::chrono::milliseconds period, std::function<void()> tick,
@@ -34,48 +32,29 @@ class Ticker {
     void start();
     void stop();
     bool isActive() const { return active_; }
+    // From now on no timer runs: start() and stop() only say whether it is active, and whoever
+    // drives it calls the tick handler itself.
+    void driveByHand();
     std::chrono::milliseconds period() const { return period_; }
 
   private:
     void onTimerFd();
     void onTimeout();
     void deliver(std::int64_t due);
+    std::int64_t nowNs() const { return clock_.nsecsElapsed(); }
 
     std::chrono::milliseconds period_;
     std::int64_t periodNs_;
     std::function<void()> tick_;
+    TickCount count_;
     bool active_ = false;
+    bool byHand_ = false;
     std::uint64_t generation_ = 0;
     int fd_ = -1;
     std::unique_ptr<QSocketNotifier> notifier_;
-    QElapsedTimer clock_;  // counts from start()
+    QElapsedTimer clock_;
     // The stand-in.
     QTimer timer_;
-    std::int64_t delivered_ = 0;
-};
-
-// Ticks that are counted but never woken for: the ticks that have fallen due since start() are
-// delivered by settle(), which the window calls before anything reads what the ticks produce.
-// Whoever reads sees exactly what a tick every period would have left, and an idle window costs
-// nothing. The clock can be replaced, so that a test decides when ticks fall due.
-class DueTicks {
-  public:
-    using Clock = std::function<std::int64_t()>;  // monotonic nanoseconds
-    static std::int64_t monotonicNs();
-
-    DueTicks(std::chrono::milliseconds period, std::function<void()> tick,
-             Clock clock = &DueTicks::monotonicNs);
-
-    void start();
-    void settle();
-    void setClock(Clock clock);
-
-  private:
-    std::chrono::nanoseconds period_;
-    std::function<void()> tick_;
-    Clock clock_;
-    std::int64_t started_ = 0;
-    std::int64_t delivered_ = 0;
 };
 
 }  // namespace sormio

@@ -19,19 +19,16 @@ constexpr std::int64_t kToleranceNs = 500'000;
 // the clock: a few per cent of a core while a turn runs, nothing while the game is idle.
 constexpr std::int64_t kLeadNs = 200'000;
 
-// Of a backlog longer than the catch-up limit only the last ticks are delivered: returns how many
-// count as delivered before the first one that will be.
-std::int64_t skipBacklog(std::int64_t delivered, std::int64_t due) {
-    return std::max(delivered, due - Ticker::kMaxCatchUp);
-}
-
 timespec asTimespec(std::int64_t ns) {
     return {static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
 }
 }  // namespace
 
 Ticker::Ticker(std::chrono::milliseconds period, std::function<void()> tick, Source source)
-    : period_(period), periodNs_(std::chrono::nanoseconds(period).count()), tick_(std::move(tick)) {
+    : period_(period),
+      periodNs_(std::chrono::nanoseconds(period).count()),
+      tick_(std::move(tick)),
+      count_(period) {
     // The kernel may otherwise let this thread's timers fire up to 50 µs late to save power;
     // a one-tick turn is 10 ms, and 1 % of it is 100 µs.
     prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
@@ -46,6 +43,7 @@ Ticker::Ticker(std::chrono::milliseconds period, std::function<void()> tick, Sou
         timer_.setInterval(period_);
         QObject::connect(&timer_, &QTimer::timeout, [this] { onTimeout(); });
     }
+    clock_.start();
 }
 
 Ticker::~Ticker() {
@@ -58,8 +56,10 @@ Ticker::~Ticker() {
 void Ticker::start() {
     ++generation_;
     active_ = true;
-    delivered_ = 0;
-    clock_.start();
+    count_.start(nowNs());
+    if (byHand_) {
+        return;
+    }
     if (fd_ >= 0) {
         const itimerspec arm{asTimespec(periodNs_),
                              asTimespec(periodNs_ - std::min(kLeadNs, periodNs_ / 2))};
@@ -72,6 +72,9 @@ void Ticker::start() {
 void Ticker::stop() {
     ++generation_;
     active_ = false;
+    if (byHand_) {
+        return;
+    }
     if (fd_ >= 0) {
         const itimerspec off{};
         timerfd_settime(fd_, 0, &off, nullptr);
@@ -85,54 +88,29 @@ void Ticker::onTimerFd() {
     if (::read(fd_, &expirations, sizeof expirations) != sizeof expirations) {
         return;  // nothing due (stopped or re-armed since the wake-up)
     }
-    const std::int64_t due = delivered_ + static_cast<std::int64_t>(expirations);
-    while (clock_.nsecsElapsed() < due * periodNs_) {
+    const std::int64_t due = count_.delivered() + static_cast<std::int64_t>(expirations);
+    while (nowNs() < count_.deadlineOf(due)) {
         // the lead: at most kLeadNs
     }
     deliver(due);
 }
 
 void Ticker::onTimeout() {
-    deliver((clock_.nsecsElapsed() + kToleranceNs) / periodNs_);
+    deliver(count_.dueBy(nowNs(), kToleranceNs));
 }
 
 void Ticker::deliver(std::int64_t due) {
-    delivered_ = skipBacklog(delivered_, due);
     // A tick may stop the ticker (the countdown running out) or restart it; either ends this run.
     const std::uint64_t generation = generation_;
-    while (active_ && delivered_ < due && generation == generation_) {
-        ++delivered_;
+    for (std::int64_t n = count_.take(due, TickCount::kMaxCatchUp);
+         n > 0 && active_ && generation == generation_; --n) {
         tick_();
     }
 }
 
-std::int64_t DueTicks::monotonicNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-DueTicks::DueTicks(std::chrono::milliseconds period, std::function<void()> tick, Clock clock)
-    : period_(period), tick_(std::move(tick)), clock_(std::move(clock)) {}
-
-void DueTicks::start() {
-    started_ = clock_();
-    delivered_ = 0;
-}
-
-void DueTicks::settle() {
-    const std::int64_t due = (clock_() - started_) / period_.count();
-    // After a long idle only the last ticks are drawn: nobody can tell how many were skipped.
-    delivered_ = skipBacklog(delivered_, due);
-    while (delivered_ < due) {
-        ++delivered_;
-        tick_();
-    }
-}
-
-void DueTicks::setClock(Clock clock) {
-    clock_ = std::move(clock);
-    start();
+void Ticker::driveByHand() {
+    stop();
+    byHand_ = true;
 }
 
 }  // namespace sormio

@@ -1,18 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
 #include "codepage.h"
 
 namespace sormio {
 namespace {
-
-std::vector<int> codesOf(std::u16string_view text) {
-    std::vector<int> codes;
-    codepage::forEachCharCode(text, [&](std::uint8_t c) { codes.push_back(c); });
-    return codes;
-}
 
 TEST(Codepage, latinOneAndTheWesternExtrasMapToTheirCodes) {
     for (char32_t c = 0; c < 0x80; ++c) {
@@ -51,17 +42,6 @@ TEST(Codepage, upperCaseFollowsTheCodePage) {
         changed += codepage::toUpper(static_cast<std::uint8_t>(c)) != c ? 1 : 0;
     }
     EXPECT_EQ(changed, 26 + 30 + 4);
-}
-
-TEST(Codepage, textIsOneKeyPressPerCharacterInOrder) {
-    // A surrogate pair is one character, a lone half one more; neither can become a key.
-    const int q = codepage::kReplacement;
-    EXPECT_EQ(codesOf(u""), std::vector<int>{});
-    EXPECT_EQ(codesOf(u"e"), std::vector<int>{'e'});
-    EXPECT_EQ(codesOf(u"aä€"), (std::vector<int>{'a', 0xE4, 0x80}));
-    EXPECT_EQ(codesOf(u"x\U0001F600y"), (std::vector<int>{'x', q, 'y'}));
-    const char16_t lone[] = {u'a', 0xD800, u'b', 0xDC00, 0xDC00, 0xD800};
-    EXPECT_EQ(codesOf(std::u16string_view(lone, 6)), (std::vector<int>{'a', q, 'b', q, q, q}));
 }
 
 }  // namespace

@@ -13,36 +13,26 @@
 #include <cmath>
 
 #include "accessible.h"
-#include "codepage.h"
 #include "fonts.h"
 #include "icons/keyboard16.xpm"
 #include "icons/keyboard32.xpm"
 #include "key_table.h"
+#include "reader.h"
 
 namespace sormio {
 
 namespace {
 
-const QString kCaption = QStringLiteral("Sormio IV");
-const QString kTitle = QStringLiteral("SORMIO IV");
-const QString kCredit = QStringLiteral("TEKIJÄT: SORMIO-TIIMI 2026");
-const QString kMenu = QStringLiteral("Ohjelma");
-const QString kStart = QStringLiteral("Käynnistä");
-const QString kSoundOn = QStringLiteral("Äänet päällä");
-const QString kSoundOff = QStringLiteral("Äänet poissa");
-const QString kQuit = QStringLiteral("Lopeta");
-// How a game ended, for a screen reader; the score follows.
-const QString kTimedOut = QStringLiteral("Aika loppui");
-const QString kWrongKey = QStringLiteral("Väärä näppäin");
-const QString kPoints = QStringLiteral("pisteet");
+QString qText(std::string_view utf8) {
+    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
 
-constexpr QRect kBarGeometry{100, 304, 600, 1};
-constexpr QRect kCreditGeometry{208, 128, 401, 33};
-constexpr QRect kScoreGeometry{376, 320, 49, 33};
-constexpr QRect kTitleGeometry{16, 8, 769, 129};
+QRect qRect(const Rect& r) {
+    return {r.left, r.top, r.width, r.height};
+}
 
-QLatin1Char glyphOfKey(int key) {
-    return QLatin1Char(KeyTable::rows()[KeyTable::tileOfKey(key)].glyph);
+std::chrono::milliseconds periodOf(std::string_view timer) {
+    return std::chrono::milliseconds(windowDescription().control(timer).periodMs);
 }
 
 bool isDeadKey(int key) {
@@ -50,53 +40,22 @@ bool isDeadKey(int key) {
            key == Qt::Key_Multi_key;
 }
 
-// Stands for a key that arrived as something other than itself: no key of the game has it.
-constexpr char16_t kNotAKey = u'\uFFFD';
-
-// The characters as the player sees them typed. An input method may commit a letter and its
-// accents separately ("a" and U+0301 for "á"), or a letter that has no single code at all
-// ("j" with an acute): either way it is one character, and never the plain letter.
-std::u16string asTyped(const QString& text) {
-    std::u16string units;
-    units.reserve(static_cast<std::size_t>(text.size()));
-    std::size_t last = 0;  // where the last character begins
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        char32_t c = text.at(i).unicode();
-        const bool pair =
-            QChar::isHighSurrogate(c) && i + 1 < text.size() && text.at(i + 1).isLowSurrogate();
-        if (pair) {
-            c = QChar::surrogateToUcs4(text.at(i), text.at(i + 1));
-        }
-        const QChar::Category category = QChar::category(c);
-        if (!units.empty() &&
-            (category == QChar::Mark_NonSpacing || category == QChar::Mark_SpacingCombining ||
-             category == QChar::Mark_Enclosing)) {
-            units.resize(last);
-            units.push_back(kNotAKey);
-        } else {
-            last = units.size();
-            units.push_back(text.at(i).unicode());
-            if (pair) {
-                units.push_back(text.at(i + 1).unicode());
-            }
-        }
-        i += pair ? 1 : 0;
-    }
-    return units;
+std::u16string_view utf16(const QString& text) {
+    return {reinterpret_cast<const char16_t*>(text.utf16()), static_cast<std::size_t>(text.size())};
 }
 
 }  // namespace
 
-QColor qColour(TileColour colour) {
-    return QColor::fromRgb(static_cast<QRgb>(colour));
-}
-
-const QColor Frmsormio::kBarColour = Qt::white;
-
 Frmsormio::Frmsormio()
     : game_(*this),
-      tmr2_(kSamplerPeriod, [this] { game_.Tmr2_Timer(); }),
-      tmr1_(kCountdownPeriod,
+      pressKey_([this](std::uint8_t code) {
+          if (barTakesKeys()) {
+              std::int16_t keyascii = code;
+              picture1_KeyPress(keyascii);
+          }
+      }),
+      tmr2_(periodOf("Tmr2"), [this](std::int64_t n) { game_.samplerTicks(n); }),
+      tmr1_(periodOf("Tmr1"),
             [this] {
                 game_.Tmr1_Timer();
                 tellIfGameEnded();
@@ -117,9 +76,10 @@ Frmsormio::Frmsormio()
               QApplication::beep();
           }
       }) {
-    setObjectName(QStringLiteral("Frmsormio"));
+    const WindowDescription& description = windowDescription();
+    setObjectName(qText(description.name));
     installAccessibleFactory();
-    setWindowTitle(kCaption);
+    setWindowTitle(qText(description.caption));
     QIcon icon;
     icon.addPixmap(QPixmap(keyboard32_xpm));
     icon.addPixmap(QPixmap(keyboard16_xpm));
@@ -136,51 +96,69 @@ void Frmsormio::buildMenu() {
     // The menu belongs in the window, above the client area, not in a desktop's global menu
     // bar; not asking the session bus for one also saves start-up time.
     QCoreApplication::setAttribute(Qt::AA_DontUseNativeMenuBar);
-    QMenu* mnuohjelma = menuBar()->addMenu(kMenu);
-    mnuohjelma->setObjectName(QStringLiteral("mnuohjelma"));
-    mnustart_ = mnuohjelma->addAction(kStart, [this] { mnustart_Click(); });
-    mnustart_->setObjectName(QStringLiteral("mnustart"));
-    mnustart_->setShortcut(Qt::Key_F1);
-    mnusound_ = mnuohjelma->addAction(kSoundOn, [this] { mnusound_Click(); });
-    mnusound_->setObjectName(QStringLiteral("mnusound"));
-    mnusound_->setShortcut(Qt::Key_F3);
-    mnuquit_ = mnuohjelma->addAction(kQuit, [this] { mnuquit_Click(); });
-    mnuquit_->setObjectName(QStringLiteral("mnuquit"));
-    for (QAction* action : {mnustart_, mnusound_, mnuquit_}) {
+    const Menu& menu = windowDescription().menu;
+    QMenu* mnuohjelma = menuBar()->addMenu(qText(menu.caption));
+    mnuohjelma->setObjectName(qText(menu.name));
+    for (const MenuItem& item : menu.items) {
+        QAction* action = mnuohjelma->addAction(qText(item.caption), [this, &item] {
+            switch (item.command) {
+                case Command::Start:
+                    mnustart_Click();
+                    break;
+                case Command::Sound:
+                    mnusound_Click();
+                    break;
+                case Command::Quit:
+                    mnuquit_Click();
+                    break;
+            }
+        });
+        action->setObjectName(qText(item.name));
+        if (item.shortcut != Shortcut::None) {
+            action->setShortcut(item.shortcut == Shortcut::F1 ? Qt::Key_F1 : Qt::Key_F3);
+        }
         // Shortcuts act whichever control holds the focus, the bar included.
         action->setShortcutContext(Qt::WindowShortcut);
         action->setShortcutVisibleInContextMenu(true);
+        (item.command == Command::Start   ? mnustart_
+         : item.command == Command::Sound ? mnusound_
+                                          : mnuquit_) = action;
     }
 }
 
 void Frmsormio::buildControls() {
+    const WindowDescription& description = windowDescription();
     auto* client = new QWidget(this);
     client->setObjectName(QStringLiteral("client"));
-    client->setFixedSize(kClientWidth, kClientHeight);
+    client->setFixedSize(description.clientWidth, description.clientHeight);
     client->setAutoFillBackground(true);
     QPalette palette = client->palette();
-    palette.setColor(QPalette::Window, Qt::black);
+    palette.setColor(QPalette::Window, qColour(description.background));
     client->setPalette(palette);
     setCentralWidget(client);
 
-    // Created in the order of the window description; later siblings lie on top.
-    picture1_ = new Bar(client, *this);
-    const GameFonts& fonts = gameFonts();
-    for (int tile = KeyTable::kKeys - 1; tile >= 0; --tile) {
-        const KeyRow& row = KeyTable::rows()[tile];
-        lblkirjain_[tile] =
-            new Label(client, QStringLiteral("Lblkirjain(%1)").arg(tile),
-                      QRect(row.left, row.top, KeyTable::kTileSize, KeyTable::kTileSize),
-                      fonts.tile, QString(QLatin1Char(row.glyph)), true);
+    // Created in the order of the description; later siblings lie on top.
+    for (const Control& control : description.controls) {
+        if (control.kind == ControlKind::Bar) {
+            picture1_ = new Bar(client, *this, control);
+            continue;
+        }
+        if (control.kind != ControlKind::Label) {
+            continue;  // the timers are the tickers above
+        }
+        auto* label = new Label(client, control, gameFont(*control.font));
+        if (control.index >= 0) {
+            lblkirjain_[control.index] = label;
+        } else if (control.name == "Label1") {
+            label1_ = label;
+        } else if (control.name == "Lblpisteet") {
+            lblpisteet_ = label;
+            label->setAccessibleDescription(qText(texts().points));
+        } else {
+            lblotsikko_ = label;
+        }
+        label->setVisible(control.visible);
     }
-    label1_ =
-        new Label(client, QStringLiteral("Label1"), kCreditGeometry, fonts.credit, kCredit, false);
-    lblpisteet_ = new Label(client, QStringLiteral("Lblpisteet"), kScoreGeometry, fonts.score,
-                            QStringLiteral("0"), false);
-    lblpisteet_->setAccessibleDescription(kPoints);
-    lblpisteet_->hide();
-    lblotsikko_ =
-        new Label(client, QStringLiteral("Lblotsikko"), kTitleGeometry, fonts.title, kTitle, false);
     // The credit line overlaps the title's last nine rows and must stay readable over it.
     label1_->raise();
 
@@ -220,40 +198,22 @@ void Frmsormio::mnustart_Click() {
     game_.mnustart_Click();
 }
 
-QString Frmsormio::targetName() const {
-    const std::optional<int> key = KeyTable::keyOfValue(game_.state.target);
-    if (!key) {
-        return {};
-    }
-    return QString(glyphOfKey(*key));
-}
-
 void Frmsormio::tellIfGameEnded() {
     if (barTakesKeys() || !QAccessible::isActive() || !accessibleDescription().isEmpty()) {
         return;
     }
-    const GameState& state = game_.state;
-    QString how = kTimedOut;
-    if (state.timedout == 0) {
-        how = kWrongKey;
-        if (const std::optional<int> key = KeyTable::keyOfCharCode(state.keycode)) {
-            how += QLatin1Char(' ');
-            how += glyphOfKey(*key);
-        }
-    }
     // Set on the window, which holds the focus from now on: read with it, and told at once.
-    setAccessibleDescription(how + QStringLiteral(", ") + kPoints + QLatin1Char(' ') +
-                             lblpisteet_->text().trimmed());
+    setAccessibleDescription(QString::fromStdString(reader::ending(game_.state)));
 }
 
 void Frmsormio::mnusound_Click() {
     GameState& state = game_.state;
     if (state.soundoff == 0) {
         state.soundoff = 1;
-        mnusound_->setText(kSoundOff);
+        mnusound_->setText(qText(texts().soundOff));
     } else {
         state.soundoff = 0;
-        mnusound_->setText(kSoundOn);
+        mnusound_->setText(qText(texts().soundOn));
     }
 }
 
@@ -261,18 +221,8 @@ void Frmsormio::mnuquit_Click() {
     QApplication::quit();
 }
 
-void Frmsormio::typeText(const QString& text) {
-    const std::u16string units = asTyped(text);
-    codepage::forEachCharCode(units, [this](std::uint8_t code) {
-        if (barTakesKeys()) {
-            std::int16_t keyascii = code;
-            picture1_KeyPress(keyascii);
-        }
-    });
-}
-
 void Frmsormio::paintTile(int tile, TileColour colour) {
-    lblkirjain_[tile]->setBackground(qColour(colour));
+    lblkirjain_[tile]->setBackground(rgbOf(colour));
     if (colour == TileColour::Red && QAccessible::isActive()) {
         // A new turn: the bar, named by the key to press, holds the focus, so the change of
         // its name is what a screen reader speaks. Told even when the key is the same again.
@@ -287,9 +237,10 @@ float Frmsormio::barWidth() const {
 
 void Frmsormio::setBarWidth(float px) {
     // Never wider than the bar was drawn; NaN and anything below 0 give 0.
+    const Rect& drawn = picture1_->drawn();
     const float clamped =
-        std::clamp(std::isnan(px) ? 0.0f : px, 0.0f, static_cast<float>(kBarGeometry.width()));
-    picture1_->resize(static_cast<int>(std::lround(clamped)), kBarGeometry.height());
+        std::clamp(std::isnan(px) ? 0.0f : px, 0.0f, static_cast<float>(drawn.width));
+    picture1_->resize(static_cast<int>(std::lround(clamped)), drawn.height);
 }
 
 void Frmsormio::setBarShown(bool on) {
@@ -337,38 +288,34 @@ void Frmsormio::beep() {
     }
 }
 
-Bar::Bar(QWidget* parent, Frmsormio& window) : QWidget(parent), window_(window) {
-    setObjectName(QStringLiteral("Picture1"));
-    setGeometry(kBarGeometry);
+Bar::Bar(QWidget* parent, Frmsormio& window, const Control& control)
+    : QWidget(parent), window_(window), control_(control) {
+    setObjectName(qText(control.name));
+    setGeometry(qRect(control.geometry));
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
     // Dead keys, Compose and input methods deliver what the player typed only to a control
     // that accepts input-method text.
     setAttribute(Qt::WA_InputMethodEnabled);
     setInputMethodHints(Qt::ImhNoPredictiveText | Qt::ImhNoAutoUppercase | Qt::ImhPreferLatin);
-    setEnabled(false);
+    setVisible(control.visible);
+    setEnabled(control.enabled);
 }
 
 void Bar::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.fillRect(rect(), Frmsormio::kBarColour);
+    painter.fillRect(rect(), qColour(windowDescription().barColour));
 }
 
 void Bar::keyPressEvent(QKeyEvent* event) {
     if (event->text().isEmpty()) {
         if (isDeadKey(event->key())) {
-            composing_ = true;  // no compose at all: the dead key itself comes here
+            window_.keyEntry().deadKey();  // no compose at all: the dead key itself comes here
         }
         QWidget::keyPressEvent(event);  // arrows, modifiers, function keys: not the game's
         return;
     }
-    if (composing_) {
-        // Compose gave up on this key and let it through: it was not typed as itself.
-        composing_ = false;
-        window_.typeText(QString(QChar(kNotAKey)));
-    } else {
-        window_.typeText(event->text());
-    }
+    window_.keyEntry().keyText(utf16(event->text()), window_.pressKey());
     event->accept();
 }
 
@@ -376,22 +323,19 @@ void Bar::keyReleaseEvent(QKeyEvent* event) {
     // A dead key's press is taken by the platform's compose, or arrives without text; its
     // release still comes here.
     if (isDeadKey(event->key())) {
-        composing_ = true;
+        window_.keyEntry().deadKey();
     }
     QWidget::keyReleaseEvent(event);
 }
 
 void Bar::inputMethodEvent(QInputMethodEvent* event) {
     // Only what is committed counts; a pre-edit is the input method's business until then.
-    if (!event->commitString().isEmpty()) {
-        composing_ = false;
-        window_.typeText(event->commitString());
-    }
+    window_.keyEntry().committed(utf16(event->commitString()), window_.pressKey());
     event->accept();
 }
 
 void Bar::dropComposition() {
-    composing_ = false;
+    window_.keyEntry().forget();
     QGuiApplication::inputMethod()->reset();
 }
 

@@ -2,6 +2,8 @@
 
 #include <QRawFont>
 
+#include "description.h"
+
 namespace sormio {
 
 // The game carries its own font files, so that the picture is the same on every machine. They
@@ -10,14 +12,8 @@ namespace sormio {
 // change them, and start-up skips the font matching. Sizes are in pixels, the layout's unit,
 // so font scaling cannot break the fixed layout; on a high-density display everything scales
 // together.
-struct GameFonts {
-    QRawFont title;   // heavy display sans, 96 px
-    QRawFont score;   // the same face, 16 px
-    QRawFont tile;    // bold monospace, 16 px
-    QRawFont credit;  // bold script, 13 px
-};
-
-// Loads the carried fonts on first use.
-const GameFonts& gameFonts();
+//
+// The font of the description at its size, loaded on first use.
+const QRawFont& gameFont(const Font& font);
 
 }  // namespace sormio

@@ -4,13 +4,11 @@
 
 #include "frmsormio.h"
 #include "label.h"
+#include "reader.h"
 
 namespace sormio {
 
 namespace {
-
-const QString kTarget = QStringLiteral("kohde");
-const QString kWrong = QStringLiteral("väärä");
 
 class LabelAccessible : public QAccessibleWidget {
   public:
@@ -25,13 +23,7 @@ class LabelAccessible : public QAccessibleWidget {
                 if (!label->isTile()) {
                     return QAccessibleWidget::text(t);
                 }
-                if (label->background() == qColour(TileColour::Red)) {
-                    return kTarget;
-                }
-                if (label->background() == qColour(TileColour::Blue)) {
-                    return kWrong;
-                }
-                return {};
+                return QString::fromUtf8(reader::tileState(label->background()));
             default:
                 return QAccessibleWidget::text(t);
         }
@@ -52,16 +44,16 @@ class BarAccessible : public QAccessibleWidget, public QAccessibleValueInterface
 
     QString text(QAccessible::Text t) const override {
         if (t == QAccessible::Name) {
-            return window_.targetName();
+            return QString::fromStdString(reader::barName(window_.game().state));
         }
         return QAccessibleWidget::text(t);
     }
 
     QVariant currentValue() const override { return widget()->width(); }
     void setCurrentValue(const QVariant&) override {}  // the countdown alone sets it
-    QVariant maximumValue() const override { return Game::kStartWidth; }
-    QVariant minimumValue() const override { return 0; }
-    QVariant minimumStepSize() const override { return static_cast<int>(Game::kCountdownStep); }
+    QVariant maximumValue() const override { return reader::BarValue::kMaximum; }
+    QVariant minimumValue() const override { return reader::BarValue::kMinimum; }
+    QVariant minimumStepSize() const override { return reader::BarValue::kStep; }
 
   private:
     const Frmsormio& window_;

@@ -3,11 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <filesystem>
 #include <numbers>
-#include <thread>
 
-#include "sound.h"
 #include "tone.h"
 
 namespace sormio {
@@ -41,27 +38,6 @@ TEST(Tone, isAShortClearPitchThatNeitherClicksNorClips) {
     for (int i = 0; i < fadeEnd / 4; ++i) {
         EXPECT_LE(std::abs(s[i]), peak / 5) << "the fade-in is too short at sample " << i;
     }
-}
-
-TEST(Sound, withoutAServerBeepAsksForTheBellAndNeverWaits) {
-    // A runtime folder with no server in it, and no server named in the environment.
-    const auto folder = std::filesystem::temp_directory_path() / "sormio-no-server";
-    std::filesystem::create_directories(folder);
-    setenv("XDG_RUNTIME_DIR", folder.c_str(), 1);
-    unsetenv("PULSE_SERVER");
-    int unplayed = 0;
-    {
-        Sound sound([&unplayed](int tones) { unplayed += tones; });
-        EXPECT_FALSE(sound.beep()) << "before start";
-        sound.start();
-        for (int i = 0; i < 50; ++i) {
-            EXPECT_FALSE(sound.beep());
-            sound.drop();
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        EXPECT_FALSE(sound.playing());
-    }
-    EXPECT_EQ(unplayed, 0) << "a tone the caller rang as a bell was reported again";
 }
 
 }  // namespace

@@ -7,24 +7,27 @@
 #include <QString>
 #include <QWidget>
 
+#include "description.h"
+
 namespace sormio {
+
+inline QColor qColour(Rgb c) {
+    return {c.r, c.g, c.b};
+}
 
 // A caption on a solid background, optionally framed by a one-pixel border. Drawn by hand rather
 // than with a style sheet: each turn paints all 36 tiles, and a colour that did not change must
 // cost nothing and repaint nothing.
 class Label : public QWidget {
   public:
-    Label(QWidget* parent, const QString& name, const QRect& geometry, const QRawFont& font,
-          const QString& text, bool border);
+    // As the description draws it: name, place, caption, colours and border.
+    Label(QWidget* parent, const Control& control, const QRawFont& font);
 
     QString text() const { return text_; }
     void setText(const QString& text);
-    QColor background() const { return background_; }
+    Rgb background() const { return background_; }
     bool isTile() const { return border_; }
-    void setBackground(const QColor& colour);
-
-    static const QColor kForeground;
-    static const QColor kBorder;
+    void setBackground(Rgb colour);
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -38,7 +41,8 @@ class Label : public QWidget {
     QString text_;
     QGlyphRun glyphs_;  // the caption, laid out centred once per change of text
     QPointF origin_;
-    QColor background_ = Qt::black;
+    QColor foreground_;
+    Rgb background_;
     bool border_;
 };
 

@@ -7,14 +7,16 @@
 
 namespace sormio {
 
-const QColor Label::kForeground = Qt::white;
-const QColor Label::kBorder{0xC0, 0xC0, 0xC0};
-
-Label::Label(QWidget* parent, const QString& name, const QRect& geometry, const QRawFont& font,
-             const QString& text, bool border)
-    : QWidget(parent), font_(font), text_(text), border_(border) {
-    setObjectName(name);
-    setGeometry(geometry);
+Label::Label(QWidget* parent, const Control& control, const QRawFont& font)
+    : QWidget(parent),
+      font_(font),
+      text_(QString::fromStdString(control.caption)),
+      foreground_(qColour(control.text)),
+      background_(control.background),
+      border_(control.border) {
+    setObjectName(QString::fromStdString(control.fullName()));
+    const Rect& r = control.geometry;
+    setGeometry(r.left, r.top, r.width, r.height);
     setFocusPolicy(Qt::NoFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
     layOut();
@@ -48,7 +50,7 @@ void Label::layOut() {
                 std::round((height() - font_.ascent() - font_.descent()) / 2 + font_.ascent()));
 }
 
-void Label::setBackground(const QColor& colour) {
+void Label::setBackground(Rgb colour) {
     if (colour != background_) {
         background_ = colour;
         update();
@@ -79,18 +81,19 @@ void Label::paintEvent(QPaintEvent*) {
     const auto x = [&](int units) { return qRound(origin.x() + units * scale); };
     const auto y = [&](int units) { return qRound(origin.y() + units * scale); };
     painter.fillRect(QRect(QPoint(x(0), y(0)), QPoint(x(width()) - 1, y(height()) - 1)),
-                     background_);
+                     qColour(background_));
     if (border_) {
         const int line = std::max(1, static_cast<int>(scale));
         const int left = x(0), top = y(0), right = x(width() - 1), bottom = y(height() - 1);
         const int across = right + line - left, down = bottom + line - top;
-        painter.fillRect(left, top, across, line, kBorder);
-        painter.fillRect(left, bottom, across, line, kBorder);
-        painter.fillRect(left, top, line, down, kBorder);
-        painter.fillRect(right, top, line, down, kBorder);
+        const QColor border = qColour(windowDescription().tileBorder);
+        painter.fillRect(left, top, across, line, border);
+        painter.fillRect(left, bottom, across, line, border);
+        painter.fillRect(left, top, line, down, border);
+        painter.fillRect(right, top, line, down, border);
     }
     painter.setWorldTransform(world);
-    painter.setPen(kForeground);
+    painter.setPen(foreground_);
     painter.drawGlyphRun(origin_, glyphs_);
 }
 

@@ -1,0 +1,12 @@
+# Cross-builds the Windows program on Debian with mingw-w64:
+#   cmake -S . -B build/windows --toolchain cmake/toolchain-mingw.cmake [-DSORMIO_MINGW_ARCH=i686]
+set(CMAKE_SYSTEM_NAME Windows)
+set(SORMIO_MINGW_ARCH x86_64 CACHE STRING "x86_64 (64-bit) or i686 (32-bit)")
+set(CMAKE_SYSTEM_PROCESSOR ${SORMIO_MINGW_ARCH})
+set(CMAKE_C_COMPILER ${SORMIO_MINGW_ARCH}-w64-mingw32-gcc)
+set(CMAKE_CXX_COMPILER ${SORMIO_MINGW_ARCH}-w64-mingw32-g++)
+set(CMAKE_RC_COMPILER ${SORMIO_MINGW_ARCH}-w64-mingw32-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${SORMIO_MINGW_ARCH}-w64-mingw32)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Builds the rules and the shared window layer for another platform, warnings as errors:
+#   cross_build.sh SOURCE_DIR BUILD_ROOT windows64|windows32|web
+set -euo pipefail
+source=$1 root=$2 target=$3
+build=$root/$target
+case "$target" in
+    windows64) configure=(cmake --toolchain "$source/cmake/toolchain-mingw.cmake" -DSORMIO_MINGW_ARCH=x86_64) ;;
+    windows32) configure=(cmake --toolchain "$source/cmake/toolchain-mingw.cmake" -DSORMIO_MINGW_ARCH=i686) ;;
+    # Debian's Node.js does not search Debian's own modules, which emscripten's tools need.
+    web) configure=(env NODE_PATH=/usr/share/nodejs emcmake cmake) ;;
+    *) echo "unknown target $target" >&2; exit 2 ;;
+esac
+"${configure[@]}" -S "$source" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSORMIO_WERROR=ON
+cmake --build "$build"

@@ -1,0 +1,90 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <limits>
+
+namespace sormio {
+
+// The bookkeeping of a periodic tick that keeps to a monotonic clock, whatever wakes it: the
+// front-end (or a test) reads its clock and says when; this says how many ticks are due. A turn
+// of n ticks thus lasts n periods however late or coarse the platform's timer wakes, and each
+// due tick is delivered exactly once.
+class TickCount {
+  public:
+    // More than a whole turn (200 ticks). Of a longer stall, such as a suspended machine, a
+    // countdown replays only the last this many ticks.
+    static constexpr std::int64_t kMaxCatchUp = 256;
+    static constexpr std::int64_t kNoLimit = std::numeric_limits<std::int64_t>::max();
+
+    explicit TickCount(std::chrono::nanoseconds period) : periodNs_(period.count()) {}
+
+    void start(std::int64_t nowNs) {
+        startedNs_ = nowNs;
+        delivered_ = 0;
+    }
+    // Ticks due by nowNs since start(), counting one due within toleranceNs as due now.
+    std::int64_t dueBy(std::int64_t nowNs, std::int64_t toleranceNs = 0) const {
+        return nowNs < startedNs_ ? 0 : (nowNs - startedNs_ + toleranceNs) / periodNs_;
+    }
+    // When tick n (from 1) falls due.
+    std::int64_t deadlineOf(std::int64_t n) const { return startedNs_ + n * periodNs_; }
+    std::int64_t delivered() const { return delivered_; }
+    std::int64_t periodNs() const { return periodNs_; }
+
+    // Counts the ticks up to `due` as delivered and returns how many the caller delivers now:
+    // of a backlog longer than `limit`, only the last `limit`.
+    std::int64_t take(std::int64_t due, std::int64_t limit) {
+        if (due <= delivered_) {
+            return 0;
+        }
+        const std::int64_t n = due - delivered_ > limit ? limit : due - delivered_;
+        delivered_ = due;
+        return n;
+    }
+
+  private:
+    std::int64_t periodNs_;
+    std::int64_t startedNs_ = 0;
+    std::int64_t delivered_ = 0;
+};
+
+// Ticks that are counted but never woken for: the ticks that have fallen due since start() are
+// handed over at once by settle(), which a window calls before anything reads what the ticks
+// produce. Whoever reads sees exactly what a tick every period would have left, and an idle
+// window costs nothing. The clock can be replaced, so that a test decides when ticks fall due.
+class DueTicks {
+  public:
+    using Clock = std::function<std::int64_t()>;  // monotonic nanoseconds
+    static std::int64_t monotonicNs();
+
+    // ticks(n) receives every due tick, n >= 1 at a time.
+    DueTicks(std::chrono::milliseconds period, std::function<void(std::int64_t)> ticks,
+             Clock clock = &DueTicks::monotonicNs)
+        : count_(period), ticks_(std::move(ticks)), clock_(std::move(clock)) {}
+
+    void start() { count_.start(clock_()); }
+    void settle() {
+        if (const std::int64_t n = count_.take(count_.dueBy(clock_()), TickCount::kNoLimit)) {
+            ticks_(n);
+        }
+    }
+    void setClock(Clock clock) {
+        clock_ = std::move(clock);
+        start();
+    }
+
+  private:
+    TickCount count_;
+    std::function<void(std::int64_t)> ticks_;
+    Clock clock_;
+};
+
+inline std::int64_t DueTicks::monotonicNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace sormio
