@@ -1,7 +1,10 @@
 #!/usr/bin/env python3
 """Runs every benchmark of the game and prints one table (markdown).
 
-    run.py BUILD_DIR [--quick] [PART ...]    PART: startup turns latency pace wayland beeps idle
+    run.py BUILD_DIR [--quick] [PART ...]    PART: startup fonts turns latency pace wayland beeps idle
+
+The fonts part compares the game with the program built from the same source carrying the
+whole font files (BUILD_DIR-fullfonts, which tools/bench builds with -DSORMIO_FONT_SUBSET=OFF).
 
 Everything that shows on screen runs on its own Xvfb. Ratios are taken between runs that
 alternate within this one invocation, so that a busy machine slows both sides alike.
@@ -23,6 +26,7 @@ import play_test  # noqa: E402
 build = os.path.abspath(sys.argv[1])
 quick = "--quick" in sys.argv
 game = os.path.join(build, "window", "qt", "sormio")
+full_fonts_game = os.path.join(build + "-fullfonts", "window", "qt", "sormio")
 minimal = os.path.join(build, "bench", "minimal_window")
 probe = os.path.join(build, "bench", "startup_probe")
 turn_bench = os.path.join(build, "bench", "turn_bench")
@@ -85,6 +89,41 @@ def startup(display, server):
     ratios = [a / b for a, b in zip(g, m)]
     row("Start-up ratio game / minimal", fmt(ratio), fmt(min(ratios)), fmt(max(ratios)), "≤ 1.15",
         "met" if ratio <= 1.15 else "missed", cmd)
+
+
+def first_frame_and_peak(program, title, env):
+    """Start-up to the first full frame (ms), and the peak memory (KiB) a second after it."""
+    out = subprocess.run([probe, title, program], env=env, capture_output=True, text=True,
+                         timeout=30).stdout.split()
+    return float(out[1]), float(out[2])
+
+
+def fonts(display, server):
+    """The carried fonts cut down to the glyphs drawn, against the whole font files: the
+    program's size, its start-up next to a minimal Qt window, and its peak memory on X11."""
+    runs = 9 if quick else 25
+    env = server.client_env(env_with(DISPLAY=display))
+    programs = {"subset": game, "whole": full_fonts_game, "minimal": minimal}
+    times = {name: [] for name in programs}
+    peaks = {name: [] for name in programs}
+    for _ in range(runs):
+        for name, program in programs.items():
+            ms, kib = first_frame_and_peak(program, "Minimal" if name == "minimal" else "Sormio IV", env)
+            times[name].append(ms)
+            peaks[name].append(kib / 1024)
+    cmd = ("bench/startup_probe, the game with subset and with whole fonts and "
+           f"bench/minimal_window, alternating, {server.kind} running")
+    size = {name: os.path.getsize(programs[name]) / 1e6 for name in ("subset", "whole")}
+    row("Program size, fonts subset / whole (MB, release build)",
+        f"{size['subset']:.2f} / {size['whole']:.2f}", "", "", "", "", "ls -l window/qt/sormio")
+    for name, label in (("subset", "fonts subset"), ("whole", "whole fonts")):
+        ratio = statistics.median(times[name]) / statistics.median(times["minimal"])
+        row(f"Start-up ratio game ({label}) / minimal", fmt(ratio), "", "", "≤ 1.15",
+            "met" if ratio <= 1.15 else "missed", cmd)
+        mem = statistics.median(peaks[name]) / statistics.median(peaks["minimal"])
+        row(f"Peak resident memory, game ({label}) (MiB; ratio to minimal in 'max')",
+            fmt(statistics.median(peaks[name]), 1), fmt(min(peaks[name]), 1), fmt(mem), "≤ 1.15",
+            "met" if mem <= 1.15 else "missed", cmd)
 
 
 def turns():
@@ -348,6 +387,9 @@ def main():
         if wanted("startup"):
             with SoundServer("pipewire") as server:
                 startup(display, server)
+        if wanted("fonts"):
+            with SoundServer("pipewire") as server:
+                fonts(display, server)
         if wanted("turns"):
             turns()
         if wanted("latency"):

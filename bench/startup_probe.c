@@ -6,7 +6,7 @@
  * Starts PROGRAM and listens, without polling, to the X server: the map of a top-level window
  * called WINDOW_NAME, then every change of that window's pixels (XDamage). The last change
  * before the window stays still for a second is the first fully painted frame. Prints
- * "mapped_ms painted_ms" and ends the program.
+ * "mapped_ms painted_ms peak_kib", the last the program's peak memory by then, and ends it.
  */
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -30,6 +30,24 @@ static int ignoreErrors(Display* dpy, XErrorEvent* e) {
     (void)dpy;
     (void)e;
     return 0;
+}
+
+/* VmHWM of a process, in KiB; 0 if it cannot be read. */
+static long peakKib(pid_t pid) {
+    char path[64], line[256];
+    long kib = 0;
+    snprintf(path, sizeof path, "/proc/%d/status", (int)pid);
+    FILE* status = fopen(path, "r");
+    if (!status) {
+        return 0;
+    }
+    while (fgets(line, sizeof line, status)) {
+        if (sscanf(line, "VmHWM: %ld", &kib) == 1) {
+            break;
+        }
+    }
+    fclose(status);
+    return kib;
 }
 
 static int named(Display* dpy, Window window, const char* name) {
@@ -92,12 +110,13 @@ int main(int argc, char** argv) {
             painted = now() - started;
         }
     }
+    const long peak = peakKib(child);
     kill(child, SIGTERM);
     waitpid(child, NULL, 0);
     if (mapped < 0 || painted < 0) {
         fputs("startup_probe: the window never showed\n", stderr);
         return 1;
     }
-    printf("%.2f %.2f\n", mapped, painted);
+    printf("%.2f %.2f %ld\n", mapped, painted, peak);
     return 0;
 }

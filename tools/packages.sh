@@ -2,7 +2,7 @@
 # Sourced by tools/play and tools/check.
 
 SORMIO_BUILD_PACKAGES=(
-    cmake ninja-build g++ qt6-base-dev libpulse-dev pkg-config gzip
+    cmake ninja-build g++ qt6-base-dev libpulse-dev pkg-config gzip python3 python3-fonttools
 )
 SORMIO_TEST_PACKAGES=(
     googletest libgtest-dev clang-format-19
@@ -12,6 +12,7 @@ SORMIO_TEST_PACKAGES=(
     clang libclang-rt-dev valgrind libxdamage-dev
     pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber dbus-daemon
     sway wtype grim qt6-wayland mutter python3-dbus kwin-wayland kwin-style-breeze
+    g++-mingw-w64-x86-64 g++-mingw-w64-i686 emscripten
 )
 
 as_root() {

@@ -33,6 +33,7 @@ WindowDescription describe() {
     WindowDescription w{
         "Frmsormio",
         "Sormio IV",
+        "fi.sormio.SormioIV",
         800,
         450,
         kBlack,

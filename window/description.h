@@ -85,6 +85,8 @@ struct Menu {
 struct WindowDescription {
     std::string_view name;
     std::string_view caption;
+    // Ties the window and its sounds to the program's menu entry, icon and installation.
+    std::string_view appId;
     int clientWidth, clientHeight;
     Rgb background;
     Rgb tileBorder;

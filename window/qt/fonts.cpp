@@ -1,5 +1,7 @@
 #include "fonts.h"
 
+#include "label.h"
+
 #include <QResource>
 #include <map>
 

@@ -23,10 +23,6 @@ namespace sormio {
 
 namespace {
 
-QString qText(std::string_view utf8) {
-    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-}
-
 QRect qRect(const Rect& r) {
     return {r.left, r.top, r.width, r.height};
 }

@@ -15,6 +15,10 @@ inline QColor qColour(Rgb c) {
     return {c.r, c.g, c.b};
 }
 
+inline QString qText(std::string_view utf8) {
+    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
+
 // A caption on a solid background, optionally framed by a one-pixel border. Drawn by hand rather
 // than with a style sheet: each turn paints all 36 tiles, and a colour that did not change must
 // cost nothing and repaint nothing.

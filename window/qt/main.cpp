@@ -107,7 +107,7 @@ int main(int, char**) {
 
     QApplication::setStyle(new GameStyle);
     // Ties the window to its desktop entry (and icon) where the window system asks for it.
-    QGuiApplication::setDesktopFileName(QStringLiteral("fi.sormio.SormioIV"));
+    QGuiApplication::setDesktopFileName(sormio::qText(sormio::windowDescription().appId));
     sormio::Frmsormio window;
     EndOnClose endOnClose;
     window.installEventFilter(&endOnClose);

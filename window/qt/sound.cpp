@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdint>
 
+#include "description.h"
 #include "tone.h"
 
 namespace sormio {
@@ -110,11 +111,13 @@ struct Sound::Loop {
 
     void connect() {
         pa_proplist* props = pulse().pa_proplist_new();
-        pulse().pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "Sormio IV");
-        pulse().pa_proplist_sets(props, PA_PROP_APPLICATION_ID, "fi.sormio.SormioIV");
-        pulse().pa_proplist_sets(props, PA_PROP_APPLICATION_ICON_NAME, "fi.sormio.SormioIV");
+        const std::string name(windowDescription().caption);
+        const std::string id(windowDescription().appId);
+        pulse().pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, name.c_str());
+        pulse().pa_proplist_sets(props, PA_PROP_APPLICATION_ID, id.c_str());
+        pulse().pa_proplist_sets(props, PA_PROP_APPLICATION_ICON_NAME, id.c_str());
         pulse().pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "game");
-        context = pulse().pa_context_new_with_proplist(api, "Sormio IV", props);
+        context = pulse().pa_context_new_with_proplist(api, name.c_str(), props);
         pulse().pa_proplist_free(props);
         if (context == nullptr) {
             return;
