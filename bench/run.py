@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Runs every benchmark of the game and prints one table (markdown).
 
-    run.py BUILD_DIR [--quick] [PART ...]    PART: startup fonts turns latency pace wayland beeps idle
+    run.py BUILD_DIR [--quick] [PART ...]
+        PART: startup fonts turns latency pace wayland kde2 beeps idle
 
 The fonts part compares the game with the program built from the same source carrying the
 whole font files (BUILD_DIR-fullfonts, which tools/bench builds with -DSORMIO_FONT_SUBSET=OFF).
@@ -106,8 +107,9 @@ def fonts(display, server):
     programs = {"subset": game, "whole": full_fonts_game, "minimal": minimal}
     times = {name: [] for name in programs}
     peaks = {name: [] for name in programs}
-    for _ in range(runs):
-        for name, program in programs.items():
+    for run in range(runs):
+        order = list(programs.items())
+        for name, program in order[run % 3:] + order[:run % 3]:  # each goes first in turn
             ms, kib = first_frame_and_peak(program, "Minimal" if name == "minimal" else "Sormio IV", env)
             times[name].append(ms)
             peaks[name].append(kib / 1024)
@@ -116,6 +118,9 @@ def fonts(display, server):
     size = {name: os.path.getsize(programs[name]) / 1e6 for name in ("subset", "whole")}
     row("Program size, fonts subset / whole (MB, release build)",
         f"{size['subset']:.2f} / {size['whole']:.2f}", "", "", "", "", "ls -l window/qt/sormio")
+    row("Start-up to first full frame, game with fonts subset / whole / minimal Qt window (ms)",
+        " / ".join(fmt(statistics.median(times[n]), 1) for n in ("subset", "whole", "minimal")),
+        "", "", "", "", cmd)
     for name, label in (("subset", "fonts subset"), ("whole", "whole fonts")):
         ratio = statistics.median(times[name]) / statistics.median(times["minimal"])
         row(f"Start-up ratio game ({label}) / minimal", fmt(ratio), "", "", "≤ 1.15",
@@ -321,6 +326,45 @@ def wayland_memory():
             "met" if m / x <= 1.25 else "missed", cmd)
 
 
+class ScaledX11Session(play_test.Session):
+    """The game on Xvfb at a display scale, as Qt takes it from QT_SCALE_FACTOR; no pictures."""
+
+    def __init__(self, scale):
+        super().__init__(game, None, "pulseaudio")
+        self.scale = scale
+
+    def launch(self):
+        self.env["QT_SCALE_FACTOR"] = str(self.scale)
+        self.game = self._spawn([self.game_path], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.window = play_test.wait_for("the game's window", self._find_window, 10)
+        time.sleep(0.5)
+        self._focus()
+
+    def wait_turn(self):
+        time.sleep(0.5)
+
+
+def kde_scale2_memory():
+    """Peak memory at 200 %: on X11 and natively under KWin, each after a Start and two seconds
+    of its turn (the bar redrawn every tick), runs alternating."""
+    runs = 3 if quick else 5
+    peaks = {"X11": [], "KWin": []}
+    for _ in range(runs):
+        for name in peaks:
+            make = (lambda: ScaledX11Session(2)) if name == "X11" else (lambda: play_test.KWinSession(game, None, 2))
+            with make() as s:
+                s.key("F1")
+                s.wait_turn()
+                time.sleep(2.0)
+                peaks[name].append(peak_rss_kib(s.game.pid) / 1024)
+    x, k = statistics.median(peaks["X11"]), statistics.median(peaks["KWin"])
+    cmd = "VmHWM after a Start and a turn: X11 (QT_SCALE_FACTOR=2 on Xvfb) and headless KWin at scale 2"
+    row("Peak resident memory at 200 %, X11 / KDE Plasma (KWin, native) (MiB)", f"{x:.1f} / {k:.1f}",
+        "", "", "", "", cmd)
+    row("Peak resident memory ratio at 200 %, KDE Plasma (KWin, native) / X11", fmt(k / x),
+        fmt(min(peaks["KWin"]) / x), fmt(max(peaks["KWin"]) / x), "≤ 1.25", "met" if k / x <= 1.25 else "missed", cmd)
+
+
 def lines():
     """How sharp a one-pixel line of the keyboard comes out under KWin above 100 %: natively
     (Qt 6.4 draws at 200 % and KWin shrinks it) and through XWayland (drawn at 100 % and
@@ -399,6 +443,8 @@ def main():
         if wanted("wayland"):
             wayland_memory()
             lines()
+        if wanted("wayland") or wanted("kde2"):
+            kde_scale2_memory()
         for kind in SoundServer.KINDS:
             if wanted("beeps") or wanted("idle"):
                 with SoundServer(kind) as server:
