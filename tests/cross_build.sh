@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds the rules and the shared window layer for another platform, warnings as errors:
-#   cross_build.sh SOURCE_DIR BUILD_ROOT windows64|windows32|web
+# Builds the program for another platform, warnings as errors:
+#   cross_build.sh SOURCE_DIR BUILD_ROOT windows64|windows32|web [BUILD_TARGET ...]
 set -euo pipefail
 source=$1 root=$2 target=$3
+shift 3
 build=$root/$target
 case "$target" in
     windows64) configure=(cmake --toolchain "$source/cmake/toolchain-mingw.cmake" -DSORMIO_MINGW_ARCH=x86_64) ;;
@@ -12,4 +13,4 @@ case "$target" in
     *) echo "unknown target $target" >&2; exit 2 ;;
 esac
 "${configure[@]}" -S "$source" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSORMIO_WERROR=ON
-cmake --build "$build"
+cmake --build "$build" ${1+--target "$@"}

@@ -12,7 +12,7 @@ SORMIO_TEST_PACKAGES=(
     clang libclang-rt-dev valgrind libxdamage-dev
     pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber dbus-daemon
     sway wtype grim qt6-wayland mutter python3-dbus kwin-wayland kwin-style-breeze
-    g++-mingw-w64-x86-64 g++-mingw-w64-i686 emscripten
+    g++-mingw-w64-x86-64 g++-mingw-w64-i686 emscripten wine wine64 nsis
 )
 
 as_root() {

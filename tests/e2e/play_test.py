@@ -23,7 +23,7 @@ import threading
 import time
 import zlib
 
-from sound_server import SoundServer
+from sound_server import RATE, SoundServer
 
 CLIENT_W, CLIENT_H = 800, 450
 BLACK, RED, BLUE, WHITE = (0, 0, 0), (255, 0, 0), (0, 0, 255), (255, 255, 255)
@@ -70,9 +70,11 @@ class Picture:
         if fmt != 2 or bpp != 32 or depth < 24:
             raise Failure(f"unexpected xwd format {fmt}, {bpp} bits per pixel, depth {depth}")
         data = xwd[header_size + 12 * ncolors:]
-        if width != CLIENT_W or height < CLIENT_H:
-            raise Failure(f"window is {width} x {height}, expected 800 wide and 450 high below the menu")
-        self.menu_height = height - CLIENT_H
+        client_w, client_h = int(CLIENT_W * scale + 0.5), int(CLIENT_H * scale + 0.5)  # halves up
+        if width != client_w or height < client_h:
+            raise Failure(f"window is {width} x {height}, expected {client_w} wide and {client_h} "
+                          "high below the menu")
+        self.menu_height = height - client_h
         self.width, self.height = CLIENT_W, CLIENT_H
         rows = []
         for y in range(self.menu_height, height):
@@ -202,6 +204,8 @@ def start_accessibility(env, folder, spawn):
 class Session:
     """One X server, one bell counter and one run of the game; every process it starts is
     ended by its own process id when the session closes, whatever happened."""
+    scale = 1  # device pixels to the window's pixel
+    screen = "1024x768x24"
 
     def __init__(self, game, xprobe, sound=None, im=None, a11y=False):
         self.game_path, self.xprobe_path = game, xprobe
@@ -243,7 +247,7 @@ class Session:
             self.env = self.sound.client_env(self.env)
         read_fd, write_fd = os.pipe()
         xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-noreset", "-nolisten", "tcp",
-                                 "-screen", "0", "1024x768x24"], pass_fds=(write_fd,),
+                                 "-screen", "0", self.screen], pass_fds=(write_fd,),
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                 start_new_session=True)
         self.procs.append(xvfb)
@@ -355,7 +359,7 @@ class Session:
                               capture_output=True, timeout=10)
         if dump.returncode != 0:
             raise Failure("xwd failed: " + dump.stderr.decode(errors="replace").strip())
-        self.last_picture = Picture(dump.stdout)
+        self.last_picture = Picture(dump.stdout, scale=self.scale)
         return self.last_picture
 
     def wait_turn(self):
@@ -370,6 +374,10 @@ class Session:
         """Beeps heard since mark() gave `moment`."""
         return len([b for b in self.bells if b >= moment])
 
+    def first_beep_after(self, moment):
+        """Seconds from mark() to the first beep after it."""
+        return min(b for b in self.bells if b >= moment) - moment
+
     def settle_bells(self, moment, expected, timeout=3):
         """Waits for `expected` bells after `moment`, then a little longer to see no more."""
         wait_for(f"{expected} bells", lambda: self.bells_after(moment) >= expected, timeout)
@@ -381,7 +389,30 @@ APP_ID = "fi.sormio.SormioIV"
 NOBODY = 65534
 
 
-class WaylandSession(Session):
+class CountsTones:
+    """For a session whose game sounds through a sound server and rings no X bell: its beeps
+    are the tones recorded from the server's null sink."""
+    recorder = None
+
+    def record_tones(self):
+        self.recorder = self.sound.recorder().__enter__()
+
+    def close(self):
+        if self.recorder is not None:
+            self.recorder.__exit__()
+        super().close()
+
+    def mark(self):
+        return self.recorder.position()
+
+    def bells_after(self, moment):
+        return len(self.recorder.tones_since(moment))
+
+    def first_beep_after(self, moment):
+        return (self.recorder.tones_since(moment)[0] - moment) / RATE
+
+
+class WaylandSession(CountsTones, Session):
     """The same game under a real Wayland compositor (sway, headless, software rendering),
     as its own native Wayland client: keys by wtype, screenshots by grim, the window found and
     closed over sway's IPC. Wayland has no bell, so beeps are tones recorded from a
@@ -390,7 +421,6 @@ class WaylandSession(Session):
     def __init__(self, game, xprobe, sound=None, scale=1):
         super().__init__(game, xprobe, sound or "pulseaudio")
         self.scale = scale
-        self.recorder = None
 
     def _start(self):
         self.env = own_env()
@@ -424,16 +454,11 @@ class WaylandSession(Session):
         self.sound = SoundServer(self.sound_kind, os.path.join(self.folder, "sound"))
         self.sound.start()
         self.env = self.sound.client_env(self.env)
-        self.recorder = self.sound.recorder().__enter__()
+        self.record_tones()
         # wtype makes a fresh virtual keyboard per call, which Qt takes up one round trip late;
         # one that stays makes every call's keys arrive.
         self._spawn(["wtype", "-s", "86400000", "-k", "Escape"])
         self.launch()
-
-    def close(self):
-        if self.recorder is not None:
-            self.recorder.__exit__()
-        super().close()
 
     def swaymsg(self, *args):
         return subprocess.run(["swaymsg", *args], env=self.sway_env, capture_output=True,
@@ -491,12 +516,6 @@ class WaylandSession(Session):
             raise Failure("grim failed: " + shot.stderr.decode(errors="replace").strip())
         self.last_picture = Picture(ppm=shot.stdout, scale=self.scale)
         return self.last_picture
-
-    def mark(self):
-        return self.recorder.position()
-
-    def bells_after(self, moment):
-        return len(self.recorder.tones_since(moment))
 
 
 def red_tile(picture):
@@ -711,6 +730,92 @@ class KWinSession(DesktopSession):
         return (found[-1][1].strip(), int(found[-1][0])) if found else ("", 0)
 
 
+def wine_command(name):
+    """Debian's 64-bit Wine: its loader and server where Debian 12 and 13 put them."""
+    for path in (f"/usr/lib/wine/{name}64", f"/usr/lib/wine/{name}"):
+        if os.path.exists(path):
+            return path
+    return shutil.which(name)
+
+
+def wine_env(env, prefix):
+    """What keeps Wine to itself: its own prefix, nothing it would have to download, no menu
+    entries or file associations written, no debug output."""
+    return dict(env, WINEPREFIX=prefix, WINEDEBUG="-all",
+                WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
+
+
+def make_wine_prefix(path):
+    """A fresh Wine prefix for the run's Windows cases to copy."""
+    shutil.rmtree(path, ignore_errors=True)
+    home = tempfile.mkdtemp(prefix="sormio-wine-home-")
+    env = wine_env(dict(own_env(), HOME=home), path)
+    bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address"],
+                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
+                           start_new_session=True)
+    try:
+        env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().strip()
+        # Never read through a pipe: services that Wine leaves behind hold it open.
+        subprocess.run([wine_command("wine"), "wineboot", "-i"], env=env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=120, check=True)
+        subprocess.run([wine_command("wineserver"), "-w"], env=env, timeout=60)
+    finally:
+        subprocess.run([wine_command("wineserver"), "-k"], env=env, timeout=30)
+        os.killpg(bus.pid, signal.SIGTERM)
+        bus.wait()
+        shutil.rmtree(home, ignore_errors=True)
+
+
+class WineSession(CountsTones, Session):
+    """The Windows program under Wine on the same Xvfb: to X it is a window like any other
+    (keys by xdotool, pictures by xwd), holding the menu bar and the client area. Its tones go
+    through Wine's audio to a PulseAudio null sink, where they are counted. Each session runs
+    in a copy of the run's Wine prefix, with a Wine server of its own, at the screen's dots per
+    inch that `dpi` gives (96 is 100 %)."""
+
+    def __init__(self, game, xprobe, prefix, dpi=96):
+        super().__init__(game, xprobe, "pulseaudio")
+        self.template, self.dpi, self.scale = prefix, dpi, dpi / 96
+        self.screen = f"{round(1280 * self.scale)}x{round(800 * self.scale)}x24"
+
+    def launch(self):
+        if self.recorder is None:
+            self._start_wine()
+        self.started_at = time.monotonic()
+        self.game = self._spawn([wine_command("wine"), self.game_path], stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+        self.window = wait_for("the game's window", self._find_window, 20)
+        wait_for("the first painted frame", self._painted, 10)
+        self._focus()
+
+    def _start_wine(self):
+        prefix = os.path.join(self.folder, "prefix")
+        # Linked, not copied: Wine replaces the files it changes.
+        subprocess.run(["cp", "-al", self.template, prefix], check=True, timeout=60)
+        if self.dpi != 96:
+            registry = os.path.join(prefix, "user.reg")
+            with open(registry) as f:
+                text = f.read()
+            os.unlink(registry)  # the template's stays as it is
+            with open(registry, "w") as f:
+                f.write(text + f'\n[Control Panel\\\\Desktop]\n"LogPixels"=dword:{self.dpi:08x}\n')
+        start_session_bus(self.env, self.folder, self._spawn)
+        self.env = wine_env(self.env, prefix)
+        self._spawn([wine_command("wineserver"), "-f", "-p"], stdout=subprocess.DEVNULL,
+                    stderr=subprocess.DEVNULL)
+        self.record_tones()
+
+    def wine(self, *args, check=True):
+        """A Windows command in the session's prefix, waited for."""
+        return subprocess.run([wine_command("wine"), *args], env=self.env, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL, timeout=120, check=check).returncode
+
+    def close(self):
+        if "WINEPREFIX" in self.env:
+            subprocess.run([wine_command("wineserver"), "-k"], env=self.env, timeout=30)
+        super().close()
+
+
 def turn_shown(p):
     return len(p.tiles(RED)) == 1 and p.bar_length() > 0
 
@@ -822,11 +927,11 @@ def case_miss(s):
 
 
 def case_timeout(s):
-    moment = time.monotonic()
+    moment = s.mark()
     s.key("F1")
     s.wait_picture("the bar", lambda q: q.bar_length() > 0)
     wait_for("the game over bells", lambda: s.bells_after(moment) >= 1, 5)
-    duration = [b for b in s.bells if b >= moment][0] - moment
+    duration = s.first_beep_after(moment)
     p = s.wait_picture("the bar gone", lambda q: q.bar_length() == 0)
     check(len(p.tiles(RED)) == 1 and not p.tiles(BLUE), "a time-out paints one red and no blue tile")
     check(s.settle_bells(moment, 19) == 19, "a time-out rings 19 bells")
@@ -1176,13 +1281,43 @@ def case_server_hung(s):
         listener.close()
 
 
+def case_installer(s):
+    """The 64-bit installer, silently: the program, its licences, a Start-menu entry and an
+    entry in the list of programs; the installed program opens; the uninstaller, silently,
+    takes all of it away again."""
+    if not getattr(s, "installer", None):
+        raise Failure("this case needs --wine and --installer")
+    folder = os.path.join(s.env["WINEPREFIX"], "drive_c", "Program Files", "Sormio IV")
+    link = os.path.join(s.env["WINEPREFIX"], "drive_c", "ProgramData", "Microsoft", "Windows",
+                        "Start Menu", "Programs", "Sormio IV.lnk")
+    key = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\fi.sormio.SormioIV"
+    s.close_and_wait()  # the session's own run of the program: the installed one comes next
+    s.wine(s.installer, "/S")
+    installed = sorted(os.listdir(folder))
+    check(installed == sorted(["sormio.exe", "Uninstall.exe", "LICENSE.txt", "fonts-lato.txt",
+                               "fonts-dejavu-core.txt", "fonts-dancingscript.txt"]),
+          f"installed: {installed}")
+    check(os.path.exists(link), "no Start-menu entry")
+    check(s.wine("reg", "query", key, check=False) == 0, "not in the list of programs")
+    s.game_path = os.path.join(folder, "sormio.exe")
+    s.launch()
+    case_startup(s)
+    status, _ = s.close_and_wait()
+    check(status == 0, f"the installed program ended with status {status}")
+    s.wine(os.path.join(folder, "Uninstall.exe"), "/S")
+    # The uninstaller runs on from a copy of itself, so that it can remove its own file.
+    wait_for("the uninstaller to finish", lambda: not os.path.exists(folder), 30)
+    check(not os.path.exists(link), "the Start-menu entry stays")
+    check(s.wine("reg", "query", key, check=False) != 0, "still in the list of programs")
+
+
 CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith("case_")}
 
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--game", required=True)
-    parser.add_argument("--xprobe", required=True)
+    parser.add_argument("--game")
+    parser.add_argument("--xprobe")
     parser.add_argument("--out", default=".")
     parser.add_argument("--shot")
     parser.add_argument("--sound", choices=SoundServer.KINDS)
@@ -1195,10 +1330,24 @@ def main():
     parser.add_argument("--gnome", action="store_true", help="with --mutter: as a GNOME session runs it")
     parser.add_argument("--kwin", type=float, metavar="SCALE",
                         help="play under a headless KWin at this output scale")
+    parser.add_argument("--wine", metavar="PREFIX",
+                        help="play the Windows program (--game) under Wine, copying this prefix")
+    parser.add_argument("--dpi", type=int, default=96, help="with --wine: the screen's dots per inch")
+    parser.add_argument("--installer", help="with --wine: the installer to try")
+    parser.add_argument("--make-wine-prefix", metavar="PREFIX", help="make a fresh Wine prefix and end")
     parser.add_argument("case", nargs="?", choices=sorted(CASES))
     args = parser.parse_args()
 
-    if args.mutter:
+    if args.make_wine_prefix:
+        make_wine_prefix(args.make_wine_prefix)
+        return 0
+    if not args.game or not args.xprobe:
+        parser.error("--game and --xprobe are needed to play")
+
+    if args.wine:
+        session = WineSession(args.game, args.xprobe, args.wine, args.dpi)
+        session.installer = args.installer
+    elif args.mutter:
         session = MutterSession(args.game, args.xprobe, args.mutter, args.gnome)
     elif args.kwin:
         session = KWinSession(args.game, args.xprobe, args.kwin)

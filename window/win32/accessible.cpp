@@ -1,0 +1,44 @@
+#include <initguid.h>
+// initguid.h first: this file defines the property identifiers it uses.
+#include "accessible.h"
+
+#include <oleacc.h>
+
+namespace sormio {
+
+Annotations::Annotations() {
+    if (SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
+        void* services = nullptr;
+        if (SUCCEEDED(CoCreateInstance(CLSID_AccPropServices, nullptr, CLSCTX_INPROC_SERVER,
+                                       IID_IAccPropServices, &services))) {
+            services_ = static_cast<IAccPropServices*>(services);
+        }
+    }
+}
+
+Annotations::~Annotations() {
+    if (services_ != nullptr) {
+        services_->Release();
+    }
+}
+
+void Annotations::describe(HWND control, const std::wstring& description) {
+    if (services_ != nullptr) {
+        services_->SetHwndPropStr(control, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
+                                  PROPID_ACC_DESCRIPTION, description.c_str());
+    }
+    NotifyWinEvent(EVENT_OBJECT_DESCRIPTIONCHANGE, control, OBJID_CLIENT, CHILDID_SELF);
+}
+
+void Annotations::markAsProgressBar(HWND control) {
+    if (services_ != nullptr) {
+        VARIANT role;
+        VariantInit(&role);
+        role.vt = VT_I4;
+        role.lVal = ROLE_SYSTEM_PROGRESSBAR;
+        services_->SetHwndProp(control, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
+                               PROPID_ACC_ROLE, role);
+    }
+}
+
+}  // namespace sormio
