@@ -2,14 +2,17 @@
 """Runs every benchmark of the game and prints one table (markdown).
 
     run.py BUILD_DIR [--quick] [PART ...]
-        PART: startup fonts turns latency pace wayland kde2 beeps idle
+        PART: startup fonts turns latency pace wayland kde2 windows beeps idle
 
+The windows part runs the Windows programs that tools/bench cross-builds (BUILD_DIR-windows,
+64-bit with the benchmarks and the installer, and BUILD_DIR-windows32) under Wine.
 The fonts part compares the game with the program built from the same source carrying the
 whole font files (BUILD_DIR-fullfonts, which tools/bench builds with -DSORMIO_FONT_SUBSET=OFF).
 
 Everything that shows on screen runs on its own Xvfb. Ratios are taken between runs that
 alternate within this one invocation, so that a busy machine slows both sides alike.
 """
+import glob
 import os
 import re
 import shutil
@@ -129,6 +132,92 @@ def fonts(display, server):
         row(f"Peak resident memory, game ({label}) (MiB; ratio to minimal in 'max')",
             fmt(statistics.median(peaks[name]), 1), fmt(min(peaks[name]), 1), fmt(mem), "≤ 1.15",
             "met" if mem <= 1.15 else "missed", cmd)
+
+
+def windows(display, server):
+    """The Windows program under Wine, beside a minimal Win32 window built the same way."""
+    win64, win32 = build + "-windows", build + "-windows32"
+    exe = os.path.join(win64, "window", "win32", "sormio.exe")
+    minimal_exe = os.path.join(win64, "bench", "win32", "minimal_window_win32.exe")
+    folder = tempfile.mkdtemp(prefix="sormio-bench-wine-")
+    prefix = os.path.join(folder, "prefix")
+    play_test.make_wine_prefix(prefix)
+    env = play_test.wine_env(server.client_env(env_with(DISPLAY=display, HOME=folder)), prefix)
+    wine = play_test.wine_command("wine")
+    procs = []
+
+    def spawn(args, **kw):
+        procs.append(subprocess.Popen(args, start_new_session=True, env=env, **kw))
+        return procs[-1]
+    try:
+        play_test.start_session_bus(env, folder, spawn)
+        spawn([play_test.wine_command("wineserver"), "-f", "-p"], stdout=subprocess.DEVNULL,
+              stderr=subprocess.DEVNULL)
+        runs = 7 if quick else 15
+        times = {"game": [], "minimal": []}
+        peaks = {"game": [], "minimal": []}
+        for run in range(runs):
+            order = [("game", exe, "Sormio IV"), ("minimal", minimal_exe, "Minimal")]
+            for name, program, title in order[run % 2:] + order[:run % 2]:
+                out = subprocess.run([probe, title, wine, program], env=env, capture_output=True,
+                                     text=True, timeout=60).stdout.split()
+                times[name].append(float(out[1]))
+                peaks[name].append(float(out[2]) / 1024)
+        cmd = (f"bench/startup_probe 'Sormio IV' wine sormio.exe (and a minimal Win32 window), "
+               f"alternating, Wine's server running, {server.kind} running")
+        g, m = statistics.median(times["game"]), statistics.median(times["minimal"])
+        row("Windows: start-up to first full frame under Wine, game / minimal Win32 window (ms)",
+            f"{g:.1f} / {m:.1f}", "", "", "", "", cmd)
+        row("Windows: start-up ratio game / minimal", fmt(g / m), "", "", "≤ 1.10",
+            "met" if g / m <= 1.10 else "missed", cmd)
+        g, m = statistics.median(peaks["game"]), statistics.median(peaks["minimal"])
+        row("Windows: peak working set under Wine, game / minimal (MiB)", f"{g:.1f} / {m:.1f}",
+            "", "", "", "", cmd + " (VmHWM of the process)")
+        row("Windows: peak working set ratio game / minimal", fmt(g / m), "", "", "≤ 1.20",
+            "met" if g / m <= 1.20 else "missed", cmd + " (VmHWM of the process)")
+
+        out = parse(subprocess.run([wine, os.path.join(win64, "bench", "win32", "win32_bench.exe")],
+                                   env=env, capture_output=True, text=True, timeout=300).stdout)
+        cmd = "wine bench/win32/win32_bench.exe"
+        for width in (600, 300, 3):
+            med = out[f"turn_{width}_px_error_pct_median"]
+            row(f"Windows: {width} px turn vs {width // 3} × 10 ms under Wine (error %; worst in 'max')",
+                fmt(med), "", fmt(out[f"turn_{width}_px_error_pct_max"]), "within 1 %",
+                "met" if abs(med) <= 1 else "missed", cmd)
+        row("Windows: CPU per hit under Wine: character message, check, next turn, repaint (µs)",
+            fmt(out["cpu_us_per_hit"]), "", "", "", "", cmd)
+
+        seconds = 3 if quick else 10
+        for name, program, title in (("game at its start screen", exe, "Sormio IV"),
+                                     ("minimal Win32 window", minimal_exe, "Minimal")):
+            proc = spawn([wine, program], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            play_test.wait_for("the window", lambda: subprocess.run(
+                ["xdotool", "search", "--onlyvisible", "--name", f"^{title}$"], env=env,
+                capture_output=True, text=True).stdout.strip(), 20)
+            time.sleep(2.0)
+            cpu0, sw0 = task_counters(proc.pid)
+            time.sleep(seconds)
+            cpu1, sw1 = task_counters(proc.pid)
+            row(f"Windows: idle wake-ups under Wine, {name} (per s)", fmt((sw1 - sw0) / seconds, 1),
+                "", "", "0" if name.startswith("game") else "", "", 
+                f"/proc/PID/task/*/status over {seconds} s (the program's own threads and Wine's in it)")
+            row(f"Windows: idle CPU under Wine, {name} (% of a core)",
+                fmt(100 * (cpu1 - cpu0) / 1e9 / seconds, 3), "", "", "", "",
+                f"/proc/PID/task/*/schedstat over {seconds} s")
+            os.killpg(proc.pid, signal.SIGTERM)
+            proc.wait()
+        sizes = [("sormio.exe, 64-bit", exe), ("sormio.exe, 32-bit", os.path.join(win32, "window", "win32", "sormio.exe"))]
+        sizes += [(os.path.basename(p), p) for p in glob.glob(os.path.join(win64, "window", "win32", "sormio-*"))]
+        for name, path in sizes:
+            row(f"Windows: size of {name} (KiB)", f"{os.path.getsize(path) / 1024:.0f}", "", "", "",
+                "", "ls -l")
+    finally:
+        subprocess.run([play_test.wine_command("wineserver"), "-k"], env=env, timeout=30)
+        for proc in reversed(procs):
+            if proc.poll() is None:
+                os.killpg(proc.pid, signal.SIGTERM)
+            proc.wait()
+        shutil.rmtree(folder, ignore_errors=True)
 
 
 def turns():
@@ -434,6 +523,9 @@ def main():
         if wanted("fonts"):
             with SoundServer("pipewire") as server:
                 fonts(display, server)
+        if wanted("windows"):
+            with SoundServer("pulseaudio") as server:
+                windows(display, server)
         if wanted("turns"):
             turns()
         if wanted("latency"):

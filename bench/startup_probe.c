@@ -1,7 +1,7 @@
 /* Start-up time as a player sees it: from the moment the program is started to the moment its
  * window shows the finished picture.
  *
- *   startup_probe WINDOW_NAME PROGRAM
+ *   startup_probe WINDOW_NAME PROGRAM [ARGUMENT ...]
  *
  * Starts PROGRAM and listens, without polling, to the X server: the map of a top-level window
  * called WINDOW_NAME, then every change of that window's pixels (XDamage). The last change
@@ -11,6 +11,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/Xdamage.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdio.h>
@@ -73,8 +74,8 @@ static int nextEvent(Display* dpy, XEvent* ev, double ms) {
 }
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        fputs("usage: startup_probe WINDOW_NAME PROGRAM\n", stderr);
+    if (argc < 3) {
+        fputs("usage: startup_probe WINDOW_NAME PROGRAM [ARGUMENT ...]\n", stderr);
         return 2;
     }
     Display* dpy = XOpenDisplay(NULL);
@@ -90,7 +91,12 @@ int main(int argc, char** argv) {
     const double started = now();
     const pid_t child = fork();
     if (child == 0) {
-        execl(argv[2], argv[2], (char*)NULL);
+        /* The program's output is not the probe's: what it leaves running (Wine's services)
+         * would otherwise hold the probe's output open after the probe has ended. */
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, STDOUT_FILENO);
+        dup2(null, STDERR_FILENO);
+        execv(argv[2], argv + 2);
         _exit(127);
     }
     double mapped = -1, painted = -1;

@@ -2,3 +2,7 @@
 # the Win32 window in window/win32, one statically linked sormio.exe.
 enable_language(RC)
 add_subdirectory(window/win32)
+option(SORMIO_BENCH "Build the benchmarks" OFF)
+if(SORMIO_BENCH)
+  add_subdirectory(bench/win32)
+endif()

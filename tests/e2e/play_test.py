@@ -1164,7 +1164,8 @@ def case_covered_and_switched(s):
 def needs_sound(s):
     if s.sound is None:
         raise Failure("this case needs --sound")
-    # The game's playback stream appears once it has connected.
+    # The game's playback stream appears once it has connected: the Linux program after its
+    # first frame, the Windows program when the first game starts.
     wait_for("the game's sound stream", lambda: subprocess.run(
         ["pactl", "list", "short", "sink-inputs"], env=s.sound.env(), capture_output=True,
         text=True, timeout=5).stdout.strip(), 10)
@@ -1179,10 +1180,10 @@ def settle_tones(rec, expected, timeout=4):
 def case_tones(s):
     """The game's own tone through a real sound server: one per hit, 19 at a game over,
     none with sounds off, and no bell while the server plays."""
-    needs_sound(s)
     bells = len(s.bells)
     with s.sound.recorder() as rec:
         target = red_tile(start_turn(s))
+        needs_sound(s)  # connected by the first game at the latest
         s.key(TILES[target][0].lower())
         check(settle_tones(rec, 1) == 1, f"a hit played {len(rec.tones())} tones")
         target = red_tile(s.picture())

@@ -6,14 +6,21 @@
 
 namespace sormio {
 
-Annotations::Annotations() {
-    if (SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
+bool Annotations::active() {
+    BOOL reader = FALSE;
+    if (!SystemParametersInfoW(SPI_GETSCREENREADER, 0, &reader, 0) || !reader) {
+        return false;
+    }
+    if (!loaded_) {
+        loaded_ = true;
         void* services = nullptr;
-        if (SUCCEEDED(CoCreateInstance(CLSID_AccPropServices, nullptr, CLSCTX_INPROC_SERVER,
+        if (SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) &&
+            SUCCEEDED(CoCreateInstance(CLSID_AccPropServices, nullptr, CLSCTX_INPROC_SERVER,
                                        IID_IAccPropServices, &services))) {
             services_ = static_cast<IAccPropServices*>(services);
         }
     }
+    return true;
 }
 
 Annotations::~Annotations() {
@@ -23,6 +30,9 @@ Annotations::~Annotations() {
 }
 
 void Annotations::describe(HWND control, const std::wstring& description) {
+    if (!active()) {
+        return;
+    }
     if (services_ != nullptr) {
         services_->SetHwndPropStr(control, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
                                   PROPID_ACC_DESCRIPTION, description.c_str());
@@ -31,7 +41,7 @@ void Annotations::describe(HWND control, const std::wstring& description) {
 }
 
 void Annotations::markAsProgressBar(HWND control) {
-    if (services_ != nullptr) {
+    if (active() && services_ != nullptr) {
         VARIANT role;
         VariantInit(&role);
         role.vt = VT_I4;

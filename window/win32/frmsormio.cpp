@@ -15,7 +15,6 @@ namespace {
 
 constexpr wchar_t kWindowClass[] = L"Frmsormio";
 constexpr wchar_t kBarClass[] = L"SormioBar";
-constexpr UINT kStartSound = WM_APP + 1;
 constexpr int kFirstControlId = 100;
 
 std::wstring wide(std::string_view utf8) {
@@ -175,7 +174,6 @@ void Frmsormio::buildControls() {
                 CreateWindowExW(0, kBarClass, L"", WS_CHILD | WS_CLIPSIBLINGS, 0, 0, 0, 0, hwnd_,
                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, this);
             picture1_ = control;
-            annotations_.markAsProgressBar(control);
         } else if (c.kind == ControlKind::Label) {
             // Static controls, so that a screen reader reads each by its text.
             control = CreateWindowExW(
@@ -184,7 +182,6 @@ void Frmsormio::buildControls() {
                 0, hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
             if (c.name == "Lblpisteet") {
                 lblpisteet_ = control;
-                annotations_.describe(control, wide(texts().points));
             } else if (c.name == "Label1") {
                 credit = control;
             }
@@ -201,6 +198,20 @@ void Frmsormio::buildControls() {
     }
     // The credit line overlaps the title's last nine rows and must stay readable over it.
     SetWindowPos(credit, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    annotate();
+}
+
+void Frmsormio::annotate() {
+    if (!annotations_.active()) {
+        return;
+    }
+    annotations_.markAsProgressBar(picture1_);
+    annotations_.describe(lblpisteet_, wide(texts().points));
+    for (int tile = 0; tile < KeyTable::kKeys; ++tile) {
+        const Rgb colour = tileColours_[static_cast<std::size_t>(tile)];
+        annotations_.describe(controls_[3 + (KeyTable::kKeys - 1 - tile)],
+                              wide(reader::tileState(colour)));
+    }
 }
 
 int Frmsormio::scaled(int units) const {
@@ -281,7 +292,8 @@ void Frmsormio::Form_Load() {
 }
 
 void Frmsormio::mnustart_Click() {
-    sound_.drop();  // what is left of the last game's tones would only delay this one's
+    sound_.start();  // the first game opens the audio device, off this thread
+    sound_.drop();   // what is left of the last game's tones would only delay this one's
     tmr2_.settle();
     keyEntry_.forget();  // a dead key or half a character before Start is not this game's
     told_ = false;
@@ -452,19 +464,6 @@ LRESULT Frmsormio::handle(UINT message, WPARAM wparam, LPARAM lparam) {
             fill(reinterpret_cast<HDC>(wparam), r, windowDescription().background);
             return 1;
         }
-        case WM_PAINT: {
-            PAINTSTRUCT ps;
-            BeginPaint(hwnd_, &ps);
-            EndPaint(hwnd_, &ps);
-            if (!firstFramePainted_) {
-                firstFramePainted_ = true;
-                PostMessageW(hwnd_, kStartSound, 0, 0);  // the frame is shown first
-            }
-            return 0;
-        }
-        case kStartSound:
-            sound_.start();
-            return 0;
         case WM_ACTIVATE:
             if (LOWORD(wparam) != WA_INACTIVE) {
                 SetFocus(barTakesKeys() ? picture1_ : hwnd_);
@@ -480,6 +479,11 @@ LRESULT Frmsormio::handle(UINT message, WPARAM wparam, LPARAM lparam) {
             layOut();
             return 0;
         }
+        case WM_SETTINGCHANGE:
+            if (wparam == SPI_SETSCREENREADER) {
+                annotate();  // a screen reader started: it finds the game's state at once
+            }
+            break;
         case WM_CLOSE:
             end();
             return 0;
@@ -513,6 +517,31 @@ LRESULT CALLBACK Frmsormio::barProc(HWND hwnd, UINT message, WPARAM wparam, LPAR
             return 1;
         default:
             return DefWindowProcW(hwnd, message, wparam, lparam);
+    }
+}
+
+int runMessageLoop(Frmsormio& window, const std::function<bool()>& done) {
+    for (;;) {
+        HANDLE countdown = window.countdown().waitable();
+        const DWORD woke = MsgWaitForMultipleObjectsEx(countdown != nullptr ? 1 : 0, &countdown,
+                                                       INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        if (countdown != nullptr && woke == WAIT_OBJECT_0) {
+            window.countdown().settle();
+        } else {
+            MSG msg;
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                if (msg.message == WM_QUIT) {
+                    return static_cast<int>(msg.wParam);
+                }
+                if (!TranslateAcceleratorW(window.hwnd(), window.accelerators(), &msg)) {
+                    TranslateMessage(&msg);
+                    DispatchMessageW(&msg);
+                }
+            }
+        }
+        if (done && done()) {
+            return 0;
+        }
     }
 }
 

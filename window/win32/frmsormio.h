@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "accessible.h"
@@ -34,7 +35,7 @@ class Frmsormio : public Screen {
     HACCEL accelerators() const { return accelerators_; }
     Ticker& countdown() { return tmr1_; }
 
-    // Screen
+    // Screen; virtual, so that a benchmark can stamp what the game does
     void paintTile(int tile, TileColour colour) override;
     float barWidth() const override { return static_cast<float>(barWidth_); }
     void setBarWidth(float px) override;
@@ -67,6 +68,8 @@ class Frmsormio : public Screen {
     bool barTakesKeys() const;
     void moveFocusToMatchBar();
     void tellIfGameEnded();
+    // Tells a screen reader what the controls' texts do not, if one runs.
+    void annotate();
     void end();
     // Client pixels at the window's scale, snapped so that shared edges stay shared.
     int scaled(int units) const;
@@ -90,8 +93,12 @@ class Frmsormio : public Screen {
     std::vector<HFONT> fonts_;  // per control, at the current scale
     int barWidth_ = 0;
     UINT dpi_ = 96;
-    bool firstFramePainted_ = false;
     bool told_ = false;
 };
+
+// One thread, one loop: messages, and during a turn the countdown's timer, each handled to
+// completion before the next is taken. Returns when `done` says so after a message or a tick
+// (a benchmark's turn), or with WM_QUIT's code.
+int runMessageLoop(Frmsormio& window, const std::function<bool()>& done = {});
 
 }  // namespace sormio

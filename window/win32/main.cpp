@@ -25,25 +25,5 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
         MessageBoxW(nullptr, L"The window could not be created.", nullptr, MB_ICONERROR);
         return 1;
     }
-    // One thread, one loop: messages, and during a turn the countdown's timer, each handled to
-    // completion before the next is taken.
-    for (;;) {
-        HANDLE countdown = window.countdown().waitable();
-        const DWORD woke = MsgWaitForMultipleObjectsEx(countdown != nullptr ? 1 : 0, &countdown,
-                                                       INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-        if (countdown != nullptr && woke == WAIT_OBJECT_0) {
-            window.countdown().settle();
-            continue;
-        }
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            if (msg.message == WM_QUIT) {
-                return static_cast<int>(msg.wParam);
-            }
-            if (!TranslateAcceleratorW(window.hwnd(), window.accelerators(), &msg)) {
-                TranslateMessage(&msg);
-                DispatchMessageW(&msg);
-            }
-        }
-    }
+    return sormio::runMessageLoop(window);
 }

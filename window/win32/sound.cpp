@@ -4,13 +4,35 @@
 
 namespace sormio {
 
+namespace {
+
+struct Locked {
+    explicit Locked(CRITICAL_SECTION& lock) : lock_(lock) { EnterCriticalSection(&lock_); }
+    ~Locked() { LeaveCriticalSection(&lock_); }
+    Locked(const Locked&) = delete;
+    Locked& operator=(const Locked&) = delete;
+    CRITICAL_SECTION& lock_;
+};
+
+}  // namespace
+
+Sound::Sound() {
+    InitializeCriticalSection(&lock_);
+}
+
 Sound::~Sound() {
     close();
+    DeleteCriticalSection(&lock_);
 }
 
 void Sound::start() {
-    if (opener_ == nullptr && device_ == nullptr) {
+    Locked locked(lock_);
+    if (state_ == State::Closed) {
+        state_ = State::Opening;
         opener_ = CreateThread(nullptr, 0, &Sound::open, this, 0, nullptr);
+        if (opener_ == nullptr) {
+            state_ = State::Failed;
+        }
     }
 }
 
@@ -24,8 +46,15 @@ DWORD WINAPI Sound::open(void* self) {
     format.nBlockAlign = 2;
     format.nAvgBytesPerSec = Tone::kRate * 2;
     HWAVEOUT device = nullptr;
-    if (waveOutOpen(&device, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL) != MMSYSERR_NOERROR) {
-        return 1;  // no device: the alert sound it is
+    const bool opened =
+        waveOutOpen(&device, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL) == MMSYSERR_NOERROR;
+    Locked locked(sound->lock_);
+    if (!opened) {
+        sound->state_ = State::Failed;
+        for (; sound->pending_ > 0; --sound->pending_) {
+            MessageBeep(MB_OK);  // what was asked for while the device was looked for
+        }
+        return 1;
     }
     const auto& slot = Tone::slot();
     for (WAVEHDR& header : sound->headers_) {
@@ -35,14 +64,27 @@ DWORD WINAPI Sound::open(void* self) {
         header.dwFlags |= WHDR_DONE;  // free to queue
     }
     sound->device_ = device;
-    sound->ready_.store(true, std::memory_order_release);
+    sound->state_ = State::Ready;
+    for (; sound->pending_ > 0; --sound->pending_) {
+        sound->write();
+    }
     return 0;
 }
 
 bool Sound::beep() {
-    if (!ready_.load(std::memory_order_acquire)) {
-        return false;
+    Locked locked(lock_);
+    switch (state_) {
+        case State::Ready:
+            return write();
+        case State::Opening:
+            ++pending_;
+            return true;
+        default:
+            return false;
     }
+}
+
+bool Sound::write() {
     for (std::size_t tried = 0; tried < headers_.size(); ++tried) {
         WAVEHDR& header = headers_[next_];
         next_ = (next_ + 1) % headers_.size();
@@ -55,19 +97,27 @@ bool Sound::beep() {
 }
 
 void Sound::drop() {
-    if (ready_.load(std::memory_order_acquire)) {
+    Locked locked(lock_);
+    pending_ = 0;
+    if (state_ == State::Ready) {
         waveOutReset(device_);  // marks every queued buffer done
     }
 }
 
 void Sound::close() {
-    if (opener_ != nullptr) {
-        // An open still under way is let finish, briefly, so that its device can be closed.
-        WaitForSingleObject(opener_, 1000);
-        CloseHandle(opener_);
+    HANDLE opener = nullptr;
+    {
+        Locked locked(lock_);
+        opener = opener_;
         opener_ = nullptr;
     }
-    if (ready_.exchange(false)) {
+    if (opener != nullptr) {
+        // An open still under way is let finish, briefly, so that its device can be closed.
+        WaitForSingleObject(opener, 1000);
+        CloseHandle(opener);
+    }
+    Locked locked(lock_);
+    if (state_ == State::Ready) {
         waveOutReset(device_);
         for (WAVEHDR& header : headers_) {
             waveOutUnprepareHeader(device_, &header, sizeof header);
@@ -75,6 +125,7 @@ void Sound::close() {
         waveOutClose(device_);
         device_ = nullptr;
     }
+    state_ = State::Failed;
 }
 
 }  // namespace sormio

@@ -11,8 +11,10 @@ namespace {
 constexpr DWORD kHighResolution = 0x00000002;  // CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
 
 // The timer fires this much early and the rest is waited out on the counter: a one-tick turn
-// is 10 ms, and 1 % of it is 100 µs.
-constexpr std::int64_t kLeadNs = 500'000;
+// is 10 ms, and 1 % of it is 100 µs, while a high-resolution timer wakes within half a
+// millisecond on Windows and Wine's within a whole one. At most an eighth of a core while a
+// turn runs, nothing at rest.
+constexpr std::int64_t kLeadNs = 1'200'000;
 
 std::int64_t counterFrequency() {
     LARGE_INTEGER f;
