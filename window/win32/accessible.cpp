@@ -4,6 +4,8 @@
 
 #include <oleacc.h>
 
+#include "system.h"
+
 namespace sormio {
 
 bool Annotations::active() {
@@ -13,10 +15,16 @@ bool Annotations::active() {
     }
     if (!loaded_) {
         loaded_ = true;
+        // COM, from ole32, only now that a screen reader runs.
+        const auto initialize =
+            systemFunction<decltype(&CoInitializeEx)>(L"ole32.dll", "CoInitializeEx");
+        const auto create =
+            systemFunction<decltype(&CoCreateInstance)>(L"ole32.dll", "CoCreateInstance");
         void* services = nullptr;
-        if (SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) &&
-            SUCCEEDED(CoCreateInstance(CLSID_AccPropServices, nullptr, CLSCTX_INPROC_SERVER,
-                                       IID_IAccPropServices, &services))) {
+        if (initialize != nullptr && create != nullptr &&
+            SUCCEEDED(initialize(nullptr, COINIT_APARTMENTTHREADED)) &&
+            SUCCEEDED(create(CLSID_AccPropServices, nullptr, CLSCTX_INPROC_SERVER,
+                             IID_IAccPropServices, &services))) {
             services_ = static_cast<IAccPropServices*>(services);
         }
     }
@@ -42,8 +50,7 @@ void Annotations::describe(HWND control, const std::wstring& description) {
 
 void Annotations::markAsProgressBar(HWND control) {
     if (active() && services_ != nullptr) {
-        VARIANT role;
-        VariantInit(&role);
+        VARIANT role{};
         role.vt = VT_I4;
         role.lVal = ROLE_SYSTEM_PROGRESSBAR;
         services_->SetHwndProp(control, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,

@@ -51,6 +51,25 @@ UINT dpiOf(HWND window) {
     return static_cast<UINT>(dpi);
 }
 
+// The primary screen's scale, where a new window opens, before there is a window to ask.
+UINT primaryDpi() {
+    using GetDpiForMonitorFn = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
+    HMODULE shcore = LoadLibraryW(L"shcore.dll");
+    const auto getDpi =
+        shcore != nullptr ? reinterpret_cast<GetDpiForMonitorFn>(
+                                reinterpret_cast<void*>(GetProcAddress(shcore, "GetDpiForMonitor")))
+                          : nullptr;
+    UINT x = 0, y = 0;
+    if (getDpi != nullptr &&
+        SUCCEEDED(getDpi(MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY), 0, &x, &y))) {
+        return x;
+    }
+    HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
+    ReleaseDC(nullptr, screen);
+    return static_cast<UINT>(dpi);
+}
+
 RECT windowRectFor(int width, int height, DWORD style, UINT dpi) {
     RECT r{0, 0, width, height};
     using AdjustFn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
@@ -109,27 +128,33 @@ bool Frmsormio::create(HINSTANCE instance, int show) {
     if (RegisterClassExW(&window) == 0 || RegisterClassExW(&bar) == 0) {
         return false;
     }
+    // Made at its final size and place, centred on the screen's work area, with the client
+    // area at the description's size: nothing is laid out twice.
     const WindowDescription& description = windowDescription();
+    dpi_ = primaryDpi();
+    const RECT frame = windowRectFor(scaled(description.clientWidth),
+                                     scaled(description.clientHeight), kStyle, dpi_);
+    RECT work{};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    const int width = frame.right - frame.left, height = frame.bottom - frame.top;
     hwnd_ = CreateWindowExW(0, kWindowClass, wide(description.caption).c_str(), kStyle,
-                            CW_USEDEFAULT, CW_USEDEFAULT, description.clientWidth,
-                            description.clientHeight, nullptr, nullptr, instance, this);
+                            work.left + (work.right - work.left - width) / 2,
+                            work.top + (work.bottom - work.top - height) / 2, width, height,
+                            nullptr, nullptr, instance, this);
     if (hwnd_ == nullptr) {
         return false;
     }
     tmr1_.attach(hwnd_);
     buildMenu();
     buildControls();
-    dpi_ = dpiOf(hwnd_);
+    if (const UINT dpi = dpiOf(hwnd_); dpi != dpi_) {  // the system thought otherwise
+        dpi_ = dpi;
+        const RECT again = windowRectFor(scaled(description.clientWidth),
+                                         scaled(description.clientHeight), kStyle, dpi_);
+        SetWindowPos(hwnd_, nullptr, 0, 0, again.right - again.left, again.bottom - again.top,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
     layOut();
-    // Centred on the screen's work area, with the client area at the description's size.
-    const RECT frame = windowRectFor(scaled(description.clientWidth),
-                                     scaled(description.clientHeight), kStyle, dpi_);
-    RECT work{};
-    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-    const int width = frame.right - frame.left, height = frame.bottom - frame.top;
-    SetWindowPos(hwnd_, nullptr, work.left + (work.right - work.left - width) / 2,
-                 work.top + (work.bottom - work.top - height) / 2, width, height,
-                 SWP_NOZORDER | SWP_NOACTIVATE);
     tmr2_.start();
     Form_Load();
     ShowWindow(hwnd_, show);
@@ -165,52 +190,61 @@ void Frmsormio::buildControls() {
     const WindowDescription& description = windowDescription();
     const HINSTANCE instance =
         reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(hwnd_, GWLP_HINSTANCE));
-    HWND credit = nullptr;
-    int id = kFirstControlId;
-    for (const Control& c : description.controls) {
-        HWND control = nullptr;
+    labels_.resize(description.controls.size());
+    for (std::size_t i = 0; i < description.controls.size(); ++i) {
+        const Control& c = description.controls[i];
         if (c.kind == ControlKind::Bar) {
-            control =
-                CreateWindowExW(0, kBarClass, L"", WS_CHILD | WS_CLIPSIBLINGS, 0, 0, 0, 0, hwnd_,
-                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, this);
-            picture1_ = control;
+            picture1_ = CreateWindowExW(
+                0, kBarClass, L"", WS_CHILD | WS_CLIPSIBLINGS, 0, 0, 0, 0, hwnd_,
+                reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstControlId + i)), instance, this);
         } else if (c.kind == ControlKind::Label) {
-            // Static controls, so that a screen reader reads each by its text.
-            control = CreateWindowExW(
-                0, L"STATIC", wide(c.caption).c_str(),
-                WS_CHILD | WS_CLIPSIBLINGS | SS_OWNERDRAW | (c.visible ? WS_VISIBLE : 0), 0, 0, 0,
-                0, hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
+            labels_[i] = {wide(c.caption), c.background, c.visible, nullptr};
             if (c.name == "Lblpisteet") {
-                lblpisteet_ = control;
-            } else if (c.name == "Label1") {
-                credit = control;
-            }
-            if (c.index >= 0) {
-                tileColours_[static_cast<std::size_t>(c.index)] = c.background;
+                score_ = i;
             }
         }
-        if (control != nullptr) {
-            // Later controls lie on top of earlier ones.
-            SetWindowPos(control, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    }
+    annotate();
+}
+
+void Frmsormio::showLabelControls() {
+    // Static controls, so that a screen reader reads each by its text; the window draws them
+    // all the same. Without a screen reader none is made: they would only slow the start.
+    const WindowDescription& description = windowDescription();
+    const HINSTANCE instance =
+        reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(hwnd_, GWLP_HINSTANCE));
+    HWND credit = nullptr;
+    for (std::size_t i = 0; i < labels_.size(); ++i) {
+        Label& label = labels_[i];
+        if (description.controls[i].kind != ControlKind::Label || label.control != nullptr) {
+            continue;
         }
-        controls_.push_back(control);
-        ++id;
+        const RECT r = scaledRect(description.controls[i].geometry);
+        label.control = CreateWindowExW(
+            0, L"STATIC", label.text.c_str(),
+            WS_CHILD | WS_CLIPSIBLINGS | SS_OWNERDRAW | (label.visible ? WS_VISIBLE : 0), r.left,
+            r.top, r.right - r.left, r.bottom - r.top, hwnd_,
+            reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstControlId + i)), instance, nullptr);
+        // Later controls lie on top of earlier ones.
+        SetWindowPos(label.control, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        if (description.controls[i].name == "Label1") {
+            credit = label.control;
+        }
     }
     // The credit line overlaps the title's last nine rows and must stay readable over it.
     SetWindowPos(credit, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    annotate();
 }
 
 void Frmsormio::annotate() {
     if (!annotations_.active()) {
         return;
     }
+    showLabelControls();
     annotations_.markAsProgressBar(picture1_);
-    annotations_.describe(lblpisteet_, wide(texts().points));
+    annotations_.describe(labels_[score_].control, wide(texts().points));
     for (int tile = 0; tile < KeyTable::kKeys; ++tile) {
-        const Rgb colour = tileColours_[static_cast<std::size_t>(tile)];
-        annotations_.describe(controls_[3 + (KeyTable::kKeys - 1 - tile)],
-                              wide(reader::tileState(colour)));
+        const Label& label = labels_[tileLabel(tile)];
+        annotations_.describe(label.control, wide(reader::tileState(label.background)));
     }
 }
 
@@ -230,15 +264,15 @@ void Frmsormio::layOut() {
     fonts_.assign(description.controls.size(), nullptr);
     for (std::size_t i = 0; i < description.controls.size(); ++i) {
         const Control& c = description.controls[i];
-        if (controls_[i] == nullptr) {
-            continue;
-        }
         RECT r = scaledRect(c.geometry);
         if (c.kind == ControlKind::Bar) {
             r.right = scaled(c.geometry.left + barWidth_);
         }
-        SetWindowPos(controls_[i], nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
-                     SWP_NOZORDER | SWP_NOACTIVATE);
+        HWND control = c.kind == ControlKind::Bar ? picture1_ : labels_[i].control;
+        if (control != nullptr) {
+            SetWindowPos(control, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                         SWP_NOZORDER | SWP_NOACTIVATE);
+        }
         if (c.font != nullptr) {
             const int height = static_cast<int>(std::lround(c.font->pixels() * dpi_ / 96.0));
             const CarriedFace& face = carried(c.font->face);
@@ -250,16 +284,64 @@ void Frmsormio::layOut() {
     InvalidateRect(hwnd_, nullptr, TRUE);
 }
 
-void Frmsormio::drawLabel(const DRAWITEMSTRUCT& item) {
-    const std::size_t i = item.CtlID - kFirstControlId;
+void Frmsormio::invalidateLabel(std::size_t i) {
+    if (labels_[i].control != nullptr) {
+        InvalidateRect(labels_[i].control, nullptr, FALSE);
+    } else {
+        const RECT r = scaledRect(windowDescription().controls[i].geometry);
+        InvalidateRect(hwnd_, &r, FALSE);
+    }
+}
+
+void Frmsormio::paintWindow() {
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(hwnd_, &ps);
+    // Drawn off screen and shown at once: no label is seen half drawn.
+    const RECT& area = ps.rcPaint;
+    HDC buffer = CreateCompatibleDC(dc);
+    HBITMAP bitmap = CreateCompatibleBitmap(dc, area.right - area.left, area.bottom - area.top);
+    HGDIOBJ previous = SelectObject(buffer, bitmap);
+    SetViewportOrgEx(buffer, -area.left, -area.top, nullptr);
     const WindowDescription& description = windowDescription();
-    if (i >= description.controls.size()) {
+    fill(buffer, area, description.background);
+    std::size_t credit = labels_.size();
+    for (std::size_t i = 0; i < labels_.size(); ++i) {
+        if (description.controls[i].name == "Label1") {
+            credit = i;  // drawn last, over the title
+        } else {
+            paintLabel(buffer, i, area);
+        }
+    }
+    if (credit < labels_.size()) {
+        paintLabel(buffer, credit, area);
+    }
+    BitBlt(dc, area.left, area.top, area.right - area.left, area.bottom - area.top, buffer,
+           area.left, area.top, SRCCOPY);
+    SelectObject(buffer, previous);
+    DeleteObject(bitmap);
+    DeleteDC(buffer);
+    EndPaint(hwnd_, &ps);
+}
+
+void Frmsormio::paintLabel(HDC dc, std::size_t i, const RECT& area) {
+    const Label& label = labels_[i];
+    const RECT r = scaledRect(windowDescription().controls[i].geometry);
+    RECT overlap;
+    if (label.control != nullptr || !label.visible || !IntersectRect(&overlap, &r, &area)) {
         return;
     }
+    const int saved = SaveDC(dc);
+    IntersectClipRect(dc, r.left, r.top, r.right, r.bottom);
+    SetViewportOrgEx(dc, r.left - area.left, r.top - area.top, nullptr);
+    drawLabel(dc, i, RECT{0, 0, r.right - r.left, r.bottom - r.top});
+    RestoreDC(dc, saved);
+}
+
+void Frmsormio::drawLabel(HDC dc, std::size_t i, const RECT& all) {
+    const WindowDescription& description = windowDescription();
     const Control& c = description.controls[i];
-    HDC dc = item.hDC;
-    const RECT& all = item.rcItem;
-    fill(dc, all, c.index >= 0 ? tileColours_[static_cast<std::size_t>(c.index)] : c.background);
+    const Label& label = labels_[i];
+    fill(dc, all, label.background);
     if (c.border) {
         // Lines on whole device pixels, one scale unit thick, where the neighbours' lie too.
         const int line = std::max(1, static_cast<int>(dpi_ / 96));
@@ -274,13 +356,11 @@ void Frmsormio::drawLabel(const DRAWITEMSTRUCT& item) {
             fill(dc, edge, description.tileBorder);
         }
     }
-    wchar_t text[64];
-    const int length = GetWindowTextW(item.hwndItem, text, 64);
     HGDIOBJ old = SelectObject(dc, fonts_[i]);
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, colorRef(c.text));
     RECT box = all;
-    DrawTextW(dc, text, length, &box,
+    DrawTextW(dc, label.text.c_str(), static_cast<int>(label.text.size()), &box,
               DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_NOCLIP);
     SelectObject(dc, old);
 }
@@ -335,12 +415,13 @@ void Frmsormio::tellIfGameEnded() {
 
 void Frmsormio::paintTile(int tile, TileColour colour) {
     const Rgb rgb = rgbOf(colour);
-    Rgb& current = tileColours_[static_cast<std::size_t>(tile)];
-    HWND control = controls_[3 + (KeyTable::kKeys - 1 - tile)];
-    if (!(current == rgb)) {
-        current = rgb;
-        InvalidateRect(control, nullptr, FALSE);
-        annotations_.describe(control, wide(reader::tileState(rgb)));
+    const std::size_t i = tileLabel(tile);
+    if (!(labels_[i].background == rgb)) {
+        labels_[i].background = rgb;
+        invalidateLabel(i);
+        if (labels_[i].control != nullptr) {
+            annotations_.describe(labels_[i].control, wide(reader::tileState(rgb)));
+        }
     }
     if (colour == TileColour::Red) {
         // A new turn: the bar, named by the key to press, holds the focus; its new name is what
@@ -399,12 +480,23 @@ void Frmsormio::setCountdown(bool on) {
 }
 
 void Frmsormio::setScoreCaption(const std::string& text) {
-    SetWindowTextW(lblpisteet_, wide(text).c_str());
-    InvalidateRect(lblpisteet_, nullptr, FALSE);
+    Label& score = labels_[score_];
+    score.text = wide(text);
+    if (score.control != nullptr) {
+        SetWindowTextW(score.control, score.text.c_str());
+    }
+    invalidateLabel(score_);
 }
 
 void Frmsormio::showScore() {
-    ShowWindow(lblpisteet_, SW_SHOWNA);
+    Label& score = labels_[score_];
+    if (!score.visible) {
+        score.visible = true;
+        if (score.control != nullptr) {
+            ShowWindow(score.control, SW_SHOWNA);
+        }
+        invalidateLabel(score_);
+    }
 }
 
 void Frmsormio::beep() {
@@ -455,15 +547,18 @@ LRESULT Frmsormio::handle(UINT message, WPARAM wparam, LPARAM lparam) {
                 return 0;
             }
             break;
-        case WM_DRAWITEM:
-            drawLabel(*reinterpret_cast<const DRAWITEMSTRUCT*>(lparam));
+        case WM_DRAWITEM: {
+            const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lparam);
+            if (item.CtlID >= kFirstControlId && item.CtlID - kFirstControlId < labels_.size()) {
+                drawLabel(item.hDC, item.CtlID - kFirstControlId, item.rcItem);
+            }
             return TRUE;
-        case WM_ERASEBKGND: {
-            RECT r;
-            GetClientRect(hwnd_, &r);
-            fill(reinterpret_cast<HDC>(wparam), r, windowDescription().background);
-            return 1;
         }
+        case WM_ERASEBKGND:
+            return 1;  // WM_PAINT covers every pixel
+        case WM_PAINT:
+            paintWindow();
+            return 0;
         case WM_ACTIVATE:
             if (LOWORD(wparam) != WA_INACTIVE) {
                 SetFocus(barTakesKeys() ? picture1_ : hwnd_);

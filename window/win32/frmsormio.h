@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "accessible.h"
@@ -63,7 +64,16 @@ class Frmsormio : public Screen {
     void buildControls();
     // Places every control and makes the fonts for the window's current scale.
     void layOut();
-    void drawLabel(const DRAWITEMSTRUCT& item);
+    void showLabelControls();
+    void paintWindow();
+    // Label i of the description, where the window draws it; none if a control draws it.
+    void paintLabel(HDC dc, std::size_t i, const RECT& area);
+    // Label i into `all`, in the coordinates of dc.
+    void drawLabel(HDC dc, std::size_t i, const RECT& all);
+    void invalidateLabel(std::size_t i);
+    // Where tile t's label is in the description: after the two timers and the bar, from the
+    // last tile down.
+    static std::size_t tileLabel(int tile) { return static_cast<std::size_t>(3 + 35 - tile); }
     void paintBar(HWND bar);
     bool barTakesKeys() const;
     void moveFocusToMatchBar();
@@ -84,10 +94,16 @@ class Frmsormio : public Screen {
     Annotations annotations_;
     HWND hwnd_ = nullptr;
     HWND picture1_ = nullptr;
-    // The controls in description order; timers have none.
-    std::vector<HWND> controls_;
-    std::array<Rgb, 36> tileColours_{};
-    HWND lblpisteet_ = nullptr;
+    // What each label of the description shows now, in description order (the timers and the
+    // bar have empty ones), and its static control while a screen reader runs.
+    struct Label {
+        std::wstring text;
+        Rgb background{};
+        bool visible = false;
+        HWND control = nullptr;
+    };
+    std::vector<Label> labels_;
+    std::size_t score_ = 0;
     HMENU mnuohjelma_ = nullptr;
     HACCEL accelerators_ = nullptr;
     std::vector<HFONT> fonts_;  // per control, at the current scale

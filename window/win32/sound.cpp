@@ -1,10 +1,34 @@
 #include "sound.h"
 
+#include "system.h"
 #include "tone.h"
 
 namespace sormio {
 
 namespace {
+
+// The audio functions, from winmm once the first game starts.
+struct WaveOut {
+    decltype(&waveOutOpen) open = nullptr;
+    decltype(&waveOutPrepareHeader) prepare = nullptr;
+    decltype(&waveOutWrite) write = nullptr;
+    decltype(&waveOutReset) reset = nullptr;
+    decltype(&waveOutUnprepareHeader) unprepare = nullptr;
+    decltype(&waveOutClose) close = nullptr;
+
+    bool load() {
+        open = systemFunction<decltype(open)>(L"winmm.dll", "waveOutOpen");
+        prepare = systemFunction<decltype(prepare)>(L"winmm.dll", "waveOutPrepareHeader");
+        write = systemFunction<decltype(write)>(L"winmm.dll", "waveOutWrite");
+        reset = systemFunction<decltype(reset)>(L"winmm.dll", "waveOutReset");
+        unprepare = systemFunction<decltype(unprepare)>(L"winmm.dll", "waveOutUnprepareHeader");
+        close = systemFunction<decltype(close)>(L"winmm.dll", "waveOutClose");
+        return open && prepare && write && reset && unprepare && close;
+    }
+};
+
+// Filled by the opening thread before the device counts as ready.
+WaveOut waveOut;
 
 struct Locked {
     explicit Locked(CRITICAL_SECTION& lock) : lock_(lock) { EnterCriticalSection(&lock_); }
@@ -46,8 +70,8 @@ DWORD WINAPI Sound::open(void* self) {
     format.nBlockAlign = 2;
     format.nAvgBytesPerSec = Tone::kRate * 2;
     HWAVEOUT device = nullptr;
-    const bool opened =
-        waveOutOpen(&device, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL) == MMSYSERR_NOERROR;
+    const bool opened = waveOut.load() && waveOut.open(&device, WAVE_MAPPER, &format, 0, 0,
+                                                       CALLBACK_NULL) == MMSYSERR_NOERROR;
     Locked locked(sound->lock_);
     if (!opened) {
         sound->state_ = State::Failed;
@@ -60,7 +84,7 @@ DWORD WINAPI Sound::open(void* self) {
     for (WAVEHDR& header : sound->headers_) {
         header.lpData = reinterpret_cast<LPSTR>(const_cast<std::int16_t*>(slot.data()));
         header.dwBufferLength = static_cast<DWORD>(slot.size() * sizeof(slot[0]));
-        waveOutPrepareHeader(device, &header, sizeof header);
+        waveOut.prepare(device, &header, sizeof header);
         header.dwFlags |= WHDR_DONE;  // free to queue
     }
     sound->device_ = device;
@@ -90,7 +114,7 @@ bool Sound::write() {
         next_ = (next_ + 1) % headers_.size();
         if ((header.dwFlags & WHDR_DONE) != 0) {
             header.dwFlags &= ~static_cast<DWORD>(WHDR_DONE);
-            return waveOutWrite(device_, &header, sizeof header) == MMSYSERR_NOERROR;
+            return waveOut.write(device_, &header, sizeof header) == MMSYSERR_NOERROR;
         }
     }
     return false;  // every buffer queued: this one the alert sound plays
@@ -100,7 +124,7 @@ void Sound::drop() {
     Locked locked(lock_);
     pending_ = 0;
     if (state_ == State::Ready) {
-        waveOutReset(device_);  // marks every queued buffer done
+        waveOut.reset(device_);  // marks every queued buffer done
     }
 }
 
@@ -118,11 +142,11 @@ void Sound::close() {
     }
     Locked locked(lock_);
     if (state_ == State::Ready) {
-        waveOutReset(device_);
+        waveOut.reset(device_);
         for (WAVEHDR& header : headers_) {
-            waveOutUnprepareHeader(device_, &header, sizeof header);
+            waveOut.unprepare(device_, &header, sizeof header);
         }
-        waveOutClose(device_);
+        waveOut.close(device_);
         device_ = nullptr;
     }
     state_ = State::Failed;

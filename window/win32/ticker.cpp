@@ -2,6 +2,8 @@
 
 #include <timeapi.h>
 
+#include "system.h"
+
 namespace sormio {
 
 namespace {
@@ -15,6 +17,15 @@ constexpr DWORD kHighResolution = 0x00000002;  // CREATE_WAITABLE_TIMER_HIGH_RES
 // millisecond on Windows and Wine's within a whole one. At most an eighth of a core while a
 // turn runs, nothing at rest.
 constexpr std::int64_t kLeadNs = 1'200'000;
+
+// The system's timer resolution, raised to a millisecond while a turn runs (winmm, loaded then).
+UINT finerTimer(bool on) {
+    static const auto begin =
+        systemFunction<decltype(&timeBeginPeriod)>(L"winmm.dll", "timeBeginPeriod");
+    static const auto end = systemFunction<decltype(&timeEndPeriod)>(L"winmm.dll", "timeEndPeriod");
+    const auto call = on ? begin : end;
+    return call != nullptr ? call(1) : TIMERR_NOCANDO;
+}
 
 std::int64_t counterFrequency() {
     LARGE_INTEGER f;
@@ -50,8 +61,7 @@ Ticker::~Ticker() {
 void Ticker::start() {
     ++generation_;
     if (!active_) {
-        // The system's timer resolution, raised only while a turn runs.
-        finePeriod_ = timeBeginPeriod(1) == TIMERR_NOERROR;
+        finePeriod_ = finerTimer(true) == TIMERR_NOERROR;
         if (window_ != nullptr) {
             SetTimer(window_, kTimerId, USER_TIMER_MINIMUM, nullptr);
         }
@@ -74,7 +84,7 @@ void Ticker::stop() {
         KillTimer(window_, kTimerId);
     }
     if (finePeriod_) {
-        timeEndPeriod(1);
+        finerTimer(false);
         finePeriod_ = false;
     }
 }
