@@ -306,6 +306,10 @@ void Frmsormio::paintWindow() {
     fill(buffer, area, description.background);
     std::size_t credit = labels_.size();
     for (std::size_t i = 0; i < labels_.size(); ++i) {
+        const RECT r = scaledRect(description.controls[i].geometry);
+        if (!RectVisible(dc, &r)) {
+            continue;  // outside what needs painting: a turn repaints two tiles, not all
+        }
         if (description.controls[i].name == "Label1") {
             credit = i;  // drawn last, over the title
         } else {
