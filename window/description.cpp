@@ -1,5 +1,7 @@
 #include "description.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 #include "key_table.h"
@@ -126,6 +128,16 @@ const Texts& texts() {
         kSoundOn, "Äänet poissa", "kohde", "väärä", "pisteet", "Aika loppui", "Väärä näppäin",
     };
     return t;
+}
+
+int barPixels(float px) {
+    const auto drawn = static_cast<float>(windowDescription().control("Picture1").geometry.width);
+    return static_cast<int>(std::lround(std::clamp(std::isnan(px) ? 0.0f : px, 0.0f, drawn)));
+}
+
+std::string_view toggleSound(GameState& state) {
+    state.soundoff = state.soundoff == 0 ? 1 : 0;
+    return state.soundoff != 0 ? texts().soundOff : texts().soundOn;
 }
 
 std::u32string glyphsOf(Face face) {

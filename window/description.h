@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "game.h"
 #include "screen.h"
 
 namespace sormio {
@@ -113,6 +114,13 @@ struct Texts {
 };
 
 const Texts& texts();
+
+// The bar's width in whole pixels when the game sets it to px: never wider than the bar is
+// drawn, and 0 for anything below 0 (NaN included).
+int barPixels(float px);
+
+// The sound command: switches the game's sounds off or on, and returns the item's new caption.
+std::string_view toggleSound(GameState& state);
 
 // Every character that a face draws, for carrying only those glyphs of it.
 std::u32string glyphsOf(Face face);

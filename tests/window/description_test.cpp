@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -114,6 +115,17 @@ TEST(WindowDescription, eachFaceCarriesTheGlyphsDrawnInIt) {
     EXPECT_EQ(glyphsOf(Face::Mono).size(), 36u);
     EXPECT_EQ(glyphsOf(Face::Heavy), U"0 0123456789SORMIO IV");
     EXPECT_EQ(glyphsOf(Face::Script), U"TEKIJÄT: SORMIO-TIIMI 2026");
+}
+
+TEST(WindowDescription, theBarIsNeverWiderThanDrawnNorNarrowerThanNothing) {
+    EXPECT_EQ(barPixels(597.0f), 597);
+    EXPECT_EQ(barPixels(-3.0f), 0);
+    EXPECT_EQ(barPixels(std::nanf("")), 0);
+    EXPECT_EQ(barPixels(1e30f), 600);
+    GameState state;
+    EXPECT_EQ(toggleSound(state), "Äänet poissa");
+    EXPECT_EQ(toggleSound(state), "Äänet päällä") << "twice: back where it was";
+    EXPECT_EQ(state.soundoff, 0);
 }
 
 TEST(ScreenReader, tellsTheKeyToPressAndHowAGameEnded) {

@@ -203,14 +203,7 @@ void Frmsormio::tellIfGameEnded() {
 }
 
 void Frmsormio::mnusound_Click() {
-    GameState& state = game_.state;
-    if (state.soundoff == 0) {
-        state.soundoff = 1;
-        mnusound_->setText(qText(texts().soundOff));
-    } else {
-        state.soundoff = 0;
-        mnusound_->setText(qText(texts().soundOn));
-    }
+    mnusound_->setText(qText(toggleSound(game_.state)));
 }
 
 void Frmsormio::mnuquit_Click() {
@@ -232,11 +225,7 @@ float Frmsormio::barWidth() const {
 }
 
 void Frmsormio::setBarWidth(float px) {
-    // Never wider than the bar was drawn; NaN and anything below 0 give 0.
-    const Rect& drawn = picture1_->drawn();
-    const float clamped =
-        std::clamp(std::isnan(px) ? 0.0f : px, 0.0f, static_cast<float>(drawn.width));
-    picture1_->resize(static_cast<int>(std::lround(clamped)), drawn.height);
+    picture1_->resize(barPixels(px), picture1_->drawn().height);
 }
 
 void Frmsormio::setBarShown(bool on) {

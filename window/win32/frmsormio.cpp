@@ -385,10 +385,7 @@ void Frmsormio::mnustart_Click() {
 }
 
 void Frmsormio::mnusound_Click() {
-    GameState& state = game_.state;
-    state.soundoff = state.soundoff == 0 ? 1 : 0;
-    const std::wstring caption =
-        wide(state.soundoff != 0 ? texts().soundOff : texts().soundOn) + L"\tF3";
+    const std::wstring caption = wide(toggleSound(game_.state)) + L"\tF3";
     ModifyMenuW(mnuohjelma_, IDM_SOUND, MF_BYCOMMAND | MF_STRING, IDM_SOUND, caption.c_str());
 }
 
@@ -436,11 +433,8 @@ void Frmsormio::paintTile(int tile, TileColour colour) {
 }
 
 void Frmsormio::setBarWidth(float px) {
-    // Never wider than the bar was drawn; NaN and anything below 0 give 0.
     const Rect& drawn = windowDescription().control("Picture1").geometry;
-    const float clamped =
-        std::clamp(std::isnan(px) ? 0.0f : px, 0.0f, static_cast<float>(drawn.width));
-    const int width = static_cast<int>(std::lround(clamped));
+    const int width = barPixels(px);
     if (width == barWidth_) {
         return;
     }
