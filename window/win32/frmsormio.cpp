@@ -8,6 +8,7 @@
 #include "key_table.h"
 #include "reader.h"
 #include "resources.h"
+#include "system.h"
 
 namespace sormio {
 
@@ -39,9 +40,8 @@ void fill(HDC dc, const RECT& r, Rgb colour) {
 
 // Windows 10's per-monitor scale where the system has it, the system's otherwise.
 UINT dpiOf(HWND window) {
-    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
-    static const auto getDpi = reinterpret_cast<GetDpiForWindowFn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32"), "GetDpiForWindow")));
+    static const auto getDpi =
+        systemFunction<UINT(WINAPI*)(HWND)>(L"user32.dll", "GetDpiForWindow");
     if (getDpi != nullptr) {
         return getDpi(window);
     }
@@ -51,18 +51,12 @@ UINT dpiOf(HWND window) {
     return static_cast<UINT>(dpi);
 }
 
-// The primary screen's scale, where a new window opens, before there is a window to ask.
-UINT primaryDpi() {
-    using GetDpiForMonitorFn = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
-    HMODULE shcore = LoadLibraryW(L"shcore.dll");
-    const auto getDpi =
-        shcore != nullptr ? reinterpret_cast<GetDpiForMonitorFn>(
-                                reinterpret_cast<void*>(GetProcAddress(shcore, "GetDpiForMonitor")))
-                          : nullptr;
-    UINT x = 0, y = 0;
-    if (getDpi != nullptr &&
-        SUCCEEDED(getDpi(MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY), 0, &x, &y))) {
-        return x;
+// The screen's scale where a new window opens, before there is a window to ask (the window
+// corrects it once it stands on its monitor).
+UINT systemDpi() {
+    static const auto forSystem = systemFunction<UINT(WINAPI*)()>(L"user32.dll", "GetDpiForSystem");
+    if (forSystem != nullptr) {
+        return forSystem();
     }
     HDC screen = GetDC(nullptr);
     const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
@@ -72,9 +66,8 @@ UINT primaryDpi() {
 
 RECT windowRectFor(int width, int height, DWORD style, UINT dpi) {
     RECT r{0, 0, width, height};
-    using AdjustFn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
-    static const auto adjust = reinterpret_cast<AdjustFn>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"user32"), "AdjustWindowRectExForDpi")));
+    static const auto adjust = systemFunction<BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT)>(
+        L"user32.dll", "AdjustWindowRectExForDpi");
     if (adjust != nullptr) {
         adjust(&r, style, TRUE, 0, dpi);
     } else {
@@ -131,7 +124,7 @@ bool Frmsormio::create(HINSTANCE instance, int show) {
     // Made at its final size and place, centred on the screen's work area, with the client
     // area at the description's size: nothing is laid out twice.
     const WindowDescription& description = windowDescription();
-    dpi_ = primaryDpi();
+    dpi_ = systemDpi();
     const RECT frame = windowRectFor(scaled(description.clientWidth),
                                      scaled(description.clientHeight), kStyle, dpi_);
     RECT work{};

@@ -1,15 +1,17 @@
 #include <windows.h>
 
 #include "frmsormio.h"
+#include "system.h"
 
 namespace {
+
+using sormio::systemFunction;
 
 // Per-monitor scaling as the manifest declares it, for systems and loaders that read no
 // manifest; nothing changes where the manifest already took effect.
 void declareDpiAwareness() {
-    using SetContextFn = BOOL(WINAPI*)(HANDLE);
-    const auto setContext = reinterpret_cast<SetContextFn>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"user32"), "SetProcessDpiAwarenessContext")));
+    const auto setContext =
+        systemFunction<BOOL(WINAPI*)(HANDLE)>(L"user32.dll", "SetProcessDpiAwarenessContext");
     const auto perMonitorV2 = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-4));
     if (setContext == nullptr || !setContext(perMonitorV2)) {
         SetProcessDPIAware();
