@@ -17,8 +17,8 @@ def read_xpm(path):
     width, height, ncolors, cpp = (int(v) for v in strings[0].split()[:4])
     colours = {}
     for line in strings[1:1 + ncolors]:
-        key, spec = line[:cpp], line[cpp:].split()
-        value = spec[spec.index("c") + 1]
+        key, fields = line[:cpp], line[cpp:].split()
+        value = fields[fields.index("c") + 1]
         colours[key] = None if value.lower() == "none" else tuple(
             int(value[i:i + 2], 16) for i in (1, 3, 5))
     rows = strings[1 + ncolors:1 + ncolors + height]
