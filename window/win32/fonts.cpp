@@ -64,6 +64,20 @@ std::wstring familyInFile(const unsigned char* file, std::size_t size) {
     return {};
 }
 
+// Ascender and descender (hhea) over units per em (head), as fractions of the em.
+void metricsInFile(const unsigned char* file, std::size_t size, CarriedFace& face) {
+    const std::size_t head = tableOf(file, size, 0x68656164);  // 'head'
+    const std::size_t hhea = tableOf(file, size, 0x68686561);  // 'hhea'
+    if (head == 0 || hhea == 0 || head + 20 > size || hhea + 8 > size) {
+        return;
+    }
+    const double units = be16(file + head + 18);
+    if (units > 0) {
+        face.ascent = static_cast<std::int16_t>(be16(file + hhea + 4)) / units;
+        face.descent = -static_cast<std::int16_t>(be16(file + hhea + 6)) / units;
+    }
+}
+
 CarriedFace load(int resource) {
     HRSRC found = FindResourceW(nullptr, MAKEINTRESOURCEW(resource), MAKEINTRESOURCEW(10));
     HGLOBAL handle = found != nullptr ? LoadResource(nullptr, found) : nullptr;
@@ -74,7 +88,9 @@ CarriedFace load(int resource) {
         return {};
     }
     const auto* file = static_cast<const unsigned char*>(data);
-    return {familyInFile(file, size), weightInFile(file, size)};
+    CarriedFace face{familyInFile(file, size), weightInFile(file, size)};
+    metricsInFile(file, size, face);
+    return face;
 }
 
 }  // namespace

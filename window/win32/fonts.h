@@ -16,6 +16,10 @@ namespace sormio {
 struct CarriedFace {
     std::wstring family;
     int weight = FW_NORMAL;
+    // The face's own line metrics (hhea), in em: a caption is centred on these, as the other
+    // platforms centre it, rather than on the Windows-only metrics GDI reports.
+    double ascent = 0.8;
+    double descent = 0.2;
 };
 const CarriedFace& carried(Face face);
 

@@ -356,9 +356,17 @@ void Frmsormio::drawLabel(HDC dc, std::size_t i, const RECT& all) {
     HGDIOBJ old = SelectObject(dc, fonts_[i]);
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, colorRef(c.text));
-    RECT box = all;
-    DrawTextW(dc, label.text.c_str(), static_cast<int>(label.text.size()), &box,
-              DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_NOCLIP);
+    // Centred across on the text's width, and down on the face's own ascent and descent.
+    const CarriedFace& face = carried(c.font->face);
+    const double pixels = c.font->pixels() * dpi_ / 96.0;
+    SIZE extent{};
+    GetTextExtentPoint32W(dc, label.text.c_str(), static_cast<int>(label.text.size()), &extent);
+    const auto x = static_cast<int>(std::lround((all.right - all.left - extent.cx) / 2.0));
+    const auto baseline = static_cast<int>(std::lround(
+        (all.bottom - all.top - (face.ascent + face.descent) * pixels) / 2 + face.ascent * pixels));
+    SetTextAlign(dc, TA_BASELINE | TA_LEFT | TA_NOUPDATECP);
+    TextOutW(dc, all.left + x, all.top + baseline, label.text.c_str(),
+             static_cast<int>(label.text.size()));
     SelectObject(dc, old);
 }
 
