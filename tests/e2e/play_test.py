@@ -189,6 +189,31 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 A11Y_PROBE = os.path.join(HERE, "a11y_probe.py")
 
 
+def start_screen_reader(env, folder, spawn):
+    """Orca on the accessibility bus, speaking through a speech-dispatcher of its own whose
+    output module writes each utterance, with the wall-clock time, to a file instead of a
+    voice; returns that file. speech-dispatcher's modules need a sound server to start."""
+    conf = os.path.join(folder, "speechd")
+    os.makedirs(os.path.join(conf, "modules"))
+    spoken = os.path.join(folder, "spoken.txt")
+    open(spoken, "w").close()
+    with open(os.path.join(conf, "modules", "logger.conf"), "w") as f:
+        f.write('GenericExecuteSynth "printf \'%%s %%s\\\\n\' \\"$(date +%%s.%%N)\\" \\"$DATA\\" >> %s"\n'
+                'GenericCmdDependency "printf"\nAddVoice "en" "MALE1" "logger"\nDefaultVoice "logger"\n'
+                'GenericLanguage "en" "english" "utf-8"\n' % spoken)
+    with open(os.path.join(conf, "speechd.conf"), "w") as f:
+        f.write('AddModule "logger" "sd_generic" "logger.conf"\nDefaultModule logger\n'
+                'LanguageDefaultModule "en" "logger"\n')
+    socket_path = os.path.join(folder, "speechd.sock")
+    env["SPEECHD_ADDRESS"] = "unix_socket:" + socket_path
+    spawn(["speech-dispatcher", "-s", "-t", "0", "-C", conf, "-L", folder, "-c", "unix_socket",
+           "-S", socket_path], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    wait_for("speech-dispatcher", lambda: os.path.exists(socket_path), 10)
+    spawn(["orca", "--replace"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    wait_for("Orca", lambda: os.path.getsize(spoken) > 0, 20)  # "Screen reader on."
+    return spoken
+
+
 def start_accessibility(env, folder, spawn):
     """The accessibility bus as a desktop with a screen reader has it, switched on."""
     start_session_bus(env, folder, spawn)
@@ -207,9 +232,10 @@ class Session:
     scale = 1  # device pixels to the window's pixel
     screen = "1024x768x24"
 
-    def __init__(self, game, xprobe, sound=None, im=None, a11y=False):
+    def __init__(self, game, xprobe, sound=None, im=None, a11y=False, orca=False):
         self.game_path, self.xprobe_path = game, xprobe
-        self.im, self.a11y = im, a11y
+        self.im, self.a11y, self.orca = im, a11y or orca, orca
+        self.spoken_file = None
         self.sound_kind = sound
         self.sound = None
         self.folder = tempfile.mkdtemp(prefix="sormio-e2e-")
@@ -267,6 +293,8 @@ class Session:
             start_ibus(self.env, self.folder, self._spawn)
         if self.a11y:
             start_accessibility(self.env, self.folder, self._spawn)
+        if self.orca:
+            self.spoken_file = start_screen_reader(self.env, self.folder, self._spawn)
 
         if self.xprobe_path:  # without it (a benchmark), no bells are counted
             probe = self._spawn([self.xprobe_path, "bells"], stdout=subprocess.PIPE, text=True)
@@ -369,6 +397,16 @@ class Session:
     def wait_picture(self, what, condition, timeout=3):
         return wait_for(what, lambda: (lambda p: p if condition(p) else None)(self.picture()),
                         timeout)
+
+    def spoken(self, since):
+        """What the screen reader said after `since` (time.time()): (seconds after, text)."""
+        said = []
+        with open(self.spoken_file, errors="replace") as f:
+            for line in f:
+                when, _, text = line.rstrip("\n").partition(" ")
+                if float(when) >= since:
+                    said.append((float(when) - since, text))
+        return said
 
     def bells_after(self, moment):
         """Beeps heard since mark() gave `moment`."""
@@ -1085,11 +1123,14 @@ def case_screen_reader(s):
     check([n["name"] for n in nodes if n["description"] == "kohde"] == [glyph], "target not described")
     check(one(nodes, "label", description="pisteet")["name"] == "0", "the score does not read 0")
 
+    told = len(events)
     s.key(glyph.lower())
     p = s.wait_picture("the next turn", lambda q: q.region_has(*SCORE_BOX, WHITE) and q.bar_length())
     glyph = TILES[red_tile(p)][0]
-    wait_for("the bar renamed", lambda: any(e.get("role") == "progress bar" and e["name"] == glyph
-                                            and e["type"].endswith("accessible-name") for e in events), 2)
+    # The focus, as a screen reader follows it, moves to an object named by the new key.
+    wait_for("the new key told", lambda: any(
+        e["type"] == "object:state-changed:focused" and e.get("detail") == 1 and e["name"] == glyph
+        and e.get("role") in ("label", "progress bar") for e in events[told:]), 2)
     wait_for("the score renamed", lambda: any(e.get("role") == "label" and e["name"] == "1"
                                               for e in events), 2)
     wrong = TILES[(TILES.index(next(t for t in TILES if t[0] == glyph)) + 1) % 36][0]
@@ -1106,6 +1147,52 @@ def case_screen_reader(s):
     s.key("F1")
     wait_for("the time-out told", lambda: any(
         e.get("role") == "frame" and e["description"] == "Aika loppui, pisteet 0" for e in events), 4)
+
+
+def case_spoken(s):
+    """Played by ear with Orca: the key at every turn is the first thing said, within 0.3 s of
+    the turn starting, and how the game ended within 0.5 s of it."""
+    if not s.orca:
+        raise Failure("this case needs --orca")
+
+    def heard(what, since, limit, first=False):
+        """`what` said within `limit` seconds of `since`: a key as the first word of what is
+        said of an object (not the one-word echo of a typed key), a sentence anywhere; with
+        `first`, before anything else."""
+        def says(text):
+            words = text.split()
+            return what in text if " " in what else len(words) > 1 and words[0] == what
+
+        def found():
+            said = s.spoken(since)
+            hits = [(t, text) for t, text in said if says(text)]
+            return hits[0] if hits and (not first or said[0][1] == hits[0][1]) else None
+        t, text = wait_for(f"{what!r} spoken", found, 3)
+        print(f"{text!r} {t:.2f} s after")
+        check(t <= limit, f"{what!r} spoken {t:.2f} s after, later than {limit} s")
+
+    time.sleep(1.0)  # Orca's welcome and the window's title, before the game
+    sent = time.time()
+    target = TILES[red_tile(start_turn(s))][0]
+    heard(target, sent, 0.3, first=True)
+    for _ in range(2):
+        score = s.last_picture.region(*SCORE_BOX)
+        sent = time.time()
+        s.key(target.lower())
+        p = s.wait_picture("the next turn", lambda q: q.region(*SCORE_BOX) != score and q.bar_length())
+        target = TILES[red_tile(p)][0]
+        # The typed letter's echo may come first; the new key must follow within the time.
+        heard(target, sent, 0.3)
+    wrong = TILES[(TILES.index(next(t for t in TILES if t[0] == target)) + 1) % 36][0]
+    sent = time.time()
+    s.key(wrong.lower())
+    heard(f"Väärä näppäin {wrong}, pisteet 2", sent, 0.5)
+    sent = time.time()
+    s.key("F1")
+    wait_for("the time-out", lambda: any("Aika loppui" in text for _, text in s.spoken(sent)), 4)
+    t, _ = next((t, text) for t, text in s.spoken(sent) if "Aika loppui" in text)
+    check(2.0 <= t <= 2.5, f"the time-out told {t:.2f} s after F1, its turn lasts 2 s")
+    heard("Aika loppui, pisteet 0", sent, 2.5)
 
 
 def case_bell_disabled(s):
@@ -1324,6 +1411,7 @@ def main():
     parser.add_argument("--sound", choices=SoundServer.KINDS)
     parser.add_argument("--im", choices=["ibus"], help="type through this input method")
     parser.add_argument("--a11y", action="store_true", help="with the accessibility bus on")
+    parser.add_argument("--orca", action="store_true", help="with the accessibility bus and Orca")
     parser.add_argument("--wayland", type=float, metavar="SCALE",
                         help="play under a headless Wayland compositor at this output scale")
     parser.add_argument("--mutter", type=float, metavar="SCALE",
@@ -1355,7 +1443,8 @@ def main():
     elif args.wayland:
         session = WaylandSession(args.game, args.xprobe, args.sound, args.wayland)
     else:
-        session = Session(args.game, args.xprobe, args.sound, args.im, args.a11y)
+        session = Session(args.game, args.xprobe, args.sound or ("pulseaudio" if args.orca else None),
+                          args.im, args.a11y, args.orca)
     with session as s:
         if args.shot:
             return take_screenshot(s, args.shot)

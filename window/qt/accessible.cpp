@@ -14,6 +14,17 @@ class LabelAccessible : public QAccessibleWidget {
   public:
     explicit LabelAccessible(Label* label) : QAccessibleWidget(label, QAccessible::StaticText) {}
 
+    // The lit tile holds the screen reader's focus once a turn has told it.
+    QAccessible::State state() const override {
+        QAccessible::State state = QAccessibleWidget::state();
+        if (const auto* window = dynamic_cast<const Frmsormio*>(widget()->window());
+            window != nullptr && window->announced() == widget()) {
+            state.focusable = true;
+            state.focused = true;
+        }
+        return state;
+    }
+
     QString text(QAccessible::Text t) const override {
         const auto* label = static_cast<const Label*>(widget());
         switch (t) {

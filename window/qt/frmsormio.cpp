@@ -212,10 +212,14 @@ void Frmsormio::mnuquit_Click() {
 
 void Frmsormio::paintTile(int tile, TileColour colour) {
     lblkirjain_[tile]->setBackground(rgbOf(colour));
-    if (colour == TileColour::Red && QAccessible::isActive()) {
-        // A new turn: the bar, named by the key to press, holds the focus, so the change of
-        // its name is what a screen reader speaks. Told even when the key is the same again.
-        QAccessibleEvent event(picture1_, QAccessible::NameChanged);
+    if (colour == TileColour::Red && QAccessible::isActive() && picture1_->hasFocus()) {
+        // A new turn within a game (the first one is told by the bar taking the focus): the
+        // screen reader's focus moves to an object named by the key to press, the lit tile, or
+        // the bar when that tile was told last, so that a screen reader speaks the key at every
+        // turn, the same key again included. Keys still go to the bar.
+        announced_ =
+            announced_ == lblkirjain_[tile] ? static_cast<QWidget*>(picture1_) : lblkirjain_[tile];
+        QAccessibleEvent event(announced_, QAccessible::Focus);
         QAccessible::updateAccessibility(&event);
     }
 }
@@ -244,9 +248,13 @@ bool Frmsormio::barTakesKeys() const {
 
 void Frmsormio::moveFocusToMatchBar() {
     if (barTakesKeys()) {
+        if (!picture1_->hasFocus()) {
+            announced_ = picture1_;  // taking the focus tells the first key
+        }
         picture1_->setFocus();
     } else if (picture1_->hasFocus() || QApplication::focusWidget() == picture1_) {
         picture1_->dropComposition();
+        announced_ = nullptr;
         setFocus();
     }
 }

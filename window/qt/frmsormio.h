@@ -67,6 +67,8 @@ class Frmsormio : public QMainWindow, public Screen {
     Label* lblpisteet() const { return lblpisteet_; }
     QAction* mnusound() const { return mnusound_; }
     bool countdownRunning() const { return tmr1_.isActive(); }
+    // What a screen reader was last told holds the focus during a turn: the bar, or the lit tile.
+    const QWidget* announced() const { return announced_; }
     // Connects to the sound server off the window's thread once the first frame has been
     // painted; until then, and whenever no server answers, beep() rings the window system's
     // bell.
@@ -107,6 +109,7 @@ class Frmsormio : public QMainWindow, public Screen {
     QAction* mnuquit_ = nullptr;
     Sound sound_;
     std::function<void()> bell_;
+    QWidget* announced_ = nullptr;
 };
 
 // The countdown bar: a one-pixel line that, while shown and enabled, holds the keyboard focus
