@@ -209,7 +209,9 @@ def start_screen_reader(env, folder, spawn):
     spawn(["speech-dispatcher", "-s", "-t", "0", "-C", conf, "-L", folder, "-c", "unix_socket",
            "-S", socket_path], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     wait_for("speech-dispatcher", lambda: os.path.exists(socket_path), 10)
-    spawn(["orca", "--replace"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    spawn(["orca", "--replace"] + (["--debug-file", os.environ["SORMIO_ORCA_DEBUG"]]
+                                   if os.environ.get("SORMIO_ORCA_DEBUG") else []),
+          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     wait_for("Orca", lambda: os.path.getsize(spoken) > 0, 20)  # "Screen reader on."
     return spoken
 
@@ -1157,17 +1159,21 @@ def case_spoken(s):
 
     def heard(what, since, limit, first=False):
         """`what` said within `limit` seconds of `since`: a key as the first word of what is
-        said of an object (not the one-word echo of a typed key), a sentence anywhere; with
-        `first`, before anything else."""
+        said of an object (not the one-word echo of a pressed key), a sentence anywhere; with
+        `first`, before anything else but that echo."""
         def says(text):
             words = text.split()
             return what in text if " " in what else len(words) > 1 and words[0] == what
 
         def found():
-            said = s.spoken(since)
+            # The screen reader's echo of the key just pressed ("F1", "e") may come first.
+            said = [(t, text) for t, text in s.spoken(since) if " " in text.strip(". ")]
             hits = [(t, text) for t, text in said if says(text)]
             return hits[0] if hits and (not first or said[0][1] == hits[0][1]) else None
-        t, text = wait_for(f"{what!r} spoken", found, 3)
+        try:
+            t, text = wait_for(f"{what!r} spoken", found, 3)
+        except Failure as failure:
+            raise Failure(f"{failure}; said: {s.spoken(since - 10)}")
         print(f"{text!r} {t:.2f} s after")
         check(t <= limit, f"{what!r} spoken {t:.2f} s after, later than {limit} s")
 

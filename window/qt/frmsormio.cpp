@@ -192,6 +192,7 @@ void Frmsormio::mnustart_Click() {
         setAccessibleDescription({});
     }
     game_.mnustart_Click();
+    tellTurn();
 }
 
 void Frmsormio::tellIfGameEnded() {
@@ -212,16 +213,25 @@ void Frmsormio::mnuquit_Click() {
 
 void Frmsormio::paintTile(int tile, TileColour colour) {
     lblkirjain_[tile]->setBackground(rgbOf(colour));
-    if (colour == TileColour::Red && QAccessible::isActive() && picture1_->hasFocus()) {
-        // A new turn within a game (the first one is told by the bar taking the focus): the
-        // screen reader's focus moves to an object named by the key to press, the lit tile, or
-        // the bar when that tile was told last, so that a screen reader speaks the key at every
-        // turn, the same key again included. Keys still go to the bar.
-        announced_ =
-            announced_ == lblkirjain_[tile] ? static_cast<QWidget*>(picture1_) : lblkirjain_[tile];
-        QAccessibleEvent event(announced_, QAccessible::Focus);
-        QAccessible::updateAccessibility(&event);
+}
+
+void Frmsormio::tellTurn() {
+    if (!QAccessible::isActive() || !barTakesKeys()) {
+        return;
     }
+    // The screen reader's focus moves to the lit tile, named by the key to press, so that a
+    // screen reader speaks the key at every turn: the bar holds the keyboard focus throughout,
+    // and a screen reader tells nothing of a focus that does not move. The same tile again
+    // goes by way of the bar. Keys still go to the bar.
+    QWidget* tile =
+        lblkirjain_[KeyTable::tileOfKey(KeyTable::keyOfValue(game_.state.target).value_or(0))];
+    if (announced_ == tile) {
+        QAccessibleEvent toBar(picture1_, QAccessible::Focus);
+        QAccessible::updateAccessibility(&toBar);
+    }
+    announced_ = tile;
+    QAccessibleEvent toTile(tile, QAccessible::Focus);
+    QAccessible::updateAccessibility(&toTile);
 }
 
 float Frmsormio::barWidth() const {
@@ -248,9 +258,6 @@ bool Frmsormio::barTakesKeys() const {
 
 void Frmsormio::moveFocusToMatchBar() {
     if (barTakesKeys()) {
-        if (!picture1_->hasFocus()) {
-            announced_ = picture1_;  // taking the focus tells the first key
-        }
         picture1_->setFocus();
     } else if (picture1_->hasFocus() || QApplication::focusWidget() == picture1_) {
         picture1_->dropComposition();

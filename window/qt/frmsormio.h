@@ -48,6 +48,7 @@ class Frmsormio : public QMainWindow, public Screen {
     void picture1_KeyPress(std::int16_t& keyascii) {
         tmr2_.settle();
         game_.picture1_KeyPress(keyascii);
+        tellTurn();
         tellIfGameEnded();
     }
     void mnusound_Click();
@@ -67,7 +68,7 @@ class Frmsormio : public QMainWindow, public Screen {
     Label* lblpisteet() const { return lblpisteet_; }
     QAction* mnusound() const { return mnusound_; }
     bool countdownRunning() const { return tmr1_.isActive(); }
-    // What a screen reader was last told holds the focus during a turn: the bar, or the lit tile.
+    // The tile a screen reader was last told holds the focus during a turn, if any.
     const QWidget* announced() const { return announced_; }
     // Connects to the sound server off the window's thread once the first frame has been
     // painted; until then, and whenever no server answers, beep() rings the window system's
@@ -93,6 +94,8 @@ class Frmsormio : public QMainWindow, public Screen {
     void moveFocusToMatchBar();
     // After a key or a tick: if that ended the game, assistive technology is told how.
     void tellIfGameEnded();
+    // After a Start or a hit: assistive technology is told the key to press.
+    void tellTurn();
 
     Game game_;
     KeyEntry keyEntry_;
