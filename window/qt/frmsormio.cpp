@@ -221,17 +221,29 @@ void Frmsormio::tellTurn() {
     }
     // The screen reader's focus moves to the lit tile, named by the key to press, so that a
     // screen reader speaks the key at every turn: the bar holds the keyboard focus throughout,
-    // and a screen reader tells nothing of a focus that does not move. The same tile again
-    // goes by way of the bar. Keys still go to the bar.
+    // and a screen reader tells nothing of a focus that does not move. Keys still go to the bar.
     QWidget* tile =
         lblkirjain_[KeyTable::tileOfKey(KeyTable::keyOfValue(game_.state.target).value_or(0))];
-    if (announced_ == tile) {
-        QAccessibleEvent toBar(picture1_, QAccessible::Focus);
-        QAccessible::updateAccessibility(&toBar);
+    if (announced_ != tile) {
+        tell(tile);
+        return;
     }
-    announced_ = tile;
-    QAccessibleEvent toTile(tile, QAccessible::Focus);
-    QAccessible::updateAccessibility(&toTile);
+    // The same tile again: told by the bar, also named by the key, and a moment later by the
+    // tile once more, for a screen reader that took the focus to the bar itself on the key.
+    tell(picture1_);
+    const std::uint64_t turn = turnsTold_;
+    QTimer::singleShot(150, this, [this, tile, turn] {
+        if (turn == turnsTold_ && barTakesKeys()) {
+            tell(tile);
+        }
+    });
+}
+
+void Frmsormio::tell(QWidget* focus) {
+    announced_ = focus;
+    ++turnsTold_;
+    QAccessibleEvent event(focus, QAccessible::Focus);
+    QAccessible::updateAccessibility(&event);
 }
 
 float Frmsormio::barWidth() const {

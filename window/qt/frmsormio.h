@@ -96,6 +96,8 @@ class Frmsormio : public QMainWindow, public Screen {
     void tellIfGameEnded();
     // After a Start or a hit: assistive technology is told the key to press.
     void tellTurn();
+    // Moves the screen reader's focus there.
+    void tell(QWidget* focus);
 
     Game game_;
     KeyEntry keyEntry_;
@@ -113,6 +115,7 @@ class Frmsormio : public QMainWindow, public Screen {
     Sound sound_;
     std::function<void()> bell_;
     QWidget* announced_ = nullptr;
+    std::uint64_t turnsTold_ = 0;
 };
 
 // The countdown bar: a one-pixel line that, while shown and enabled, holds the keyboard focus
