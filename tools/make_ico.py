@@ -4,6 +4,7 @@ factors only so that every size keeps its sharp pixels: 16, 32 and 48 px as bitm
 as PNG, the sizes the window, the taskbar and Explorer ask for.
 
     make_ico.py ICONS_DIR OUT.ico
+    make_ico.py ICONS_DIR OUT.png SIZE      one PNG, SIZE a multiple of 32 (a web app's icons)
 """
 import os
 import re
@@ -62,6 +63,13 @@ def main():
     icons, out = sys.argv[1], sys.argv[2]
     small = read_xpm(os.path.join(icons, "keyboard16.xpm"))
     large = read_xpm(os.path.join(icons, "keyboard32.xpm"))
+    if len(sys.argv) == 4:
+        size = int(sys.argv[3])
+        if size % 32:
+            sys.exit(f"make_ico.py: {size} px is no whole multiple of the 32 px art")
+        with open(out, "wb") as f:
+            f.write(png(scaled(large, size // 32)))
+        return
     images = [(16, bitmap(small)), (32, bitmap(large)), (48, bitmap(scaled(small, 3))),
               (256, png(scaled(large, 8)))]
     data = struct.pack("<HHH", 0, 1, len(images))

@@ -3,6 +3,7 @@
 
 SORMIO_BUILD_PACKAGES=(
     cmake ninja-build g++ qt6-base-dev libpulse-dev pkg-config gzip python3 python3-fonttools
+    python3-brotli
 )
 SORMIO_TEST_PACKAGES=(
     googletest libgtest-dev clang-format-19
@@ -13,6 +14,7 @@ SORMIO_TEST_PACKAGES=(
     pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber dbus-daemon
     sway wtype grim qt6-wayland mutter python3-dbus kwin-wayland kwin-style-breeze
     g++-mingw-w64-x86-64 g++-mingw-w64-i686 emscripten wine wine64 nsis
+    chromium firefox-esr python3-websocket python3-pil
 )
 
 as_root() {

@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
 """Carries only the glyphs the game draws of a font (fontTools, as pyftsubset does).
 
-    subset_font.py IN OUT GLYPHS_FILE [--family NAME]
+    subset_font.py IN OUT GLYPHS_FILE [--family NAME] [--woff2]
 
 The game draws glyph by glyph, unshaped, so the layout features go. The hinting stays: without
 it the title and the credit line come out a shade different at the edges on Linux.
 --family renames the subset, for a licence that reserves its font's name to unmodified copies.
+--woff2 writes it compressed for the web (needs Debian's python3-brotli).
 """
 import argparse
 
@@ -19,6 +20,7 @@ def main():
     parser.add_argument("target")
     parser.add_argument("glyphs")
     parser.add_argument("--family")
+    parser.add_argument("--woff2", action="store_true")
     args = parser.parse_args()
     with open(args.glyphs, encoding="utf-8") as f:
         text = f.read()
@@ -45,6 +47,8 @@ def main():
                 record.string = f"{args.family}-{style}".replace(" ", "")
             elif record.nameID == 3:
                 record.string = f"{args.family} {style}; subset"
+    if args.woff2:
+        font.flavor = "woff2"
     font.save(args.target)
 
 

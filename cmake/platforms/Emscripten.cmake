@@ -1,2 +1,3 @@
-# The web, built with emscripten (emcmake cmake ...): the rules and the shared window layer,
-# compiled to WebAssembly for a page to drive.
+# The web, built with emscripten (emcmake cmake ...): the rules and the shared window layer
+# compiled to WebAssembly, and the static page in window/web that drives them.
+add_subdirectory(window/web)

@@ -8,6 +8,7 @@ null sink of a real sound server, where a case asks for one (--sound).
     play_test.py --game BIN --xprobe BIN --shot FILE.png    a screenshot of a game in progress
 """
 import argparse
+import io
 import json
 import math
 import os
@@ -187,6 +188,7 @@ def start_ibus(env, folder, spawn):
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 A11Y_PROBE = os.path.join(HERE, "a11y_probe.py")
+SERVE_WEB = os.path.join(HERE, "..", "..", "tools", "serve_web.py")
 
 
 def start_screen_reader(env, folder, spawn):
@@ -322,6 +324,9 @@ class Session:
 
     def _focus(self):
         self.xdo("windowfocus", "--sync", self.window)
+
+    def use_layout(self, layout):
+        subprocess.run(["setxkbmap", layout], env=self.env, check=True, timeout=10)
 
     def close_window(self):
         """Asks the game's window to close, as a window manager's close button does."""
@@ -856,6 +861,98 @@ class WineSession(CountsTones, Session):
         super().close()
 
 
+class BrowserSession(CountsTones, Session):
+    """The web page in a headless browser (Debian's Chromium or Firefox ESR), served from the
+    loopback by the project's own server: keys through the browser's remote protocol as the
+    browser reports them on Linux, pictures from its screenshots of the play area, tones
+    recorded from a PulseAudio null sink that the browser plays into."""
+
+    def __init__(self, site, browser):
+        global browsers, PIL
+        import browsers  # Debian's python3-websocket and python3-pil, needed here only
+        import PIL.Image
+        super().__init__(None, None, "pulseaudio")
+        self.site, self.browser_kind = site, browser
+        self.browser = None
+        self.dead = None
+
+    def _start(self):
+        self.env = own_env()
+        self.env["XDG_RUNTIME_DIR"] = os.path.join(self.folder, "run")
+        os.makedirs(self.env["XDG_RUNTIME_DIR"], mode=0o700)
+        self.env["HOME"] = os.path.join(self.folder, "home")
+        os.makedirs(self.env["HOME"])
+        self.sound = SoundServer(self.sound_kind, os.path.join(self.folder, "sound"))
+        self.sound.start()
+        self.env = self.sound.client_env(self.env)
+        self.record_tones()
+        self.serve()
+        driver = browsers.Chromium if self.browser_kind == "chromium" else browsers.Firefox
+        try:
+            self.browser = driver(self._spawn, self.folder, self.env)
+        except browsers.BrowserError as e:
+            raise Failure(str(e))
+        self.launch()
+
+    def serve(self):
+        """The page's own server on a free port of the loopback."""
+        self.server = self._spawn([sys.executable, SERVE_WEB, self.site], stdout=subprocess.PIPE,
+                                  text=True)
+        self.url = self.server.stdout.readline().strip()
+        check(self.url.startswith("http://127.0.0.1:"), "the page's server did not start")
+
+    def launch(self):
+        self.started_at = time.monotonic()
+        self.browser.navigate(self.url)
+        self.wait_ready()
+
+    def wait_ready(self):
+        """The page has loaded its program and its fonts, and shows the start screen."""
+        def ready():
+            try:  # the document may still be on its way
+                return self.browser.evaluate(
+                    "document.documentElement.dataset.ready !== undefined && document.fonts.ready"
+                    ".then(() => document.fonts.status === 'loaded')")
+            except browsers.BrowserError:
+                return False
+        wait_for("the page's program", ready, 20)
+        box = self.evaluate("JSON.stringify(document.getElementById('client').getBoundingClientRect())")
+        box = json.loads(box)
+        self.client = (round(box["x"]), round(box["y"]))
+        check(box["width"] == CLIENT_W and box["height"] == CLIENT_H,
+              f"the play area is {box['width']} x {box['height']}")
+        wait_for("the first painted frame", self._painted, 10)
+
+    def evaluate(self, expression):
+        try:
+            return self.browser.evaluate(expression)
+        except browsers.BrowserError as e:
+            raise Failure(str(e))
+
+    def _focus(self):
+        pass
+
+    def use_layout(self, layout):
+        pass  # the keys are sent as a browser reports them from any layout
+
+    def key(self, *keys):
+        for name in keys:
+            press = browsers.KeyPress(name, self.dead)
+            self.dead = "\u0301" if name == "dead_acute" else None
+            self.browser.key(press)
+
+    def picture(self):
+        png = self.browser.screenshot(self.client[0], self.client[1], CLIENT_W, CLIENT_H)
+        image = PIL.Image.open(io.BytesIO(png)).convert("RGB")
+        self.last_picture = Picture(ppm=b"P6 %d %d 255\n" % image.size + image.tobytes())
+        return self.last_picture
+
+    def close(self):
+        if self.browser is not None:
+            self.browser.close()
+        super().close()
+
+
 def turn_shown(p):
     return len(p.tiles(RED)) == 1 and p.bar_length() > 0
 
@@ -1066,7 +1163,7 @@ def hit_until(s, glyphs, limit=60):
 def case_dead_keys(s):
     """On a layout with dead keys: a dead key alone does nothing, a letter composed with it is
     a miss without a blue tile, and so is a key it does not combine with; plain keys hit."""
-    subprocess.run(["setxkbmap", "fi"], env=s.env, check=True, timeout=10)
+    s.use_layout("fi")
     for glyphs in ("AEIOU", "0123456789BDFHQTX"):  # composed with an acute, or not at all
         start_turn(s)
         target = hit_until(s, glyphs)
@@ -1430,16 +1527,20 @@ def main():
     parser.add_argument("--dpi", type=int, default=96, help="with --wine: the screen's dots per inch")
     parser.add_argument("--installer", help="with --wine: the installer to try")
     parser.add_argument("--make-wine-prefix", metavar="PREFIX", help="make a fresh Wine prefix and end")
+    parser.add_argument("--web", metavar="SITE", help="play the web page in this folder (no --game)")
+    parser.add_argument("--browser", choices=["chromium", "firefox"], default="chromium")
     parser.add_argument("case", nargs="?", choices=sorted(CASES))
     args = parser.parse_args()
 
     if args.make_wine_prefix:
         make_wine_prefix(args.make_wine_prefix)
         return 0
-    if not args.game or not args.xprobe:
+    if not args.web and (not args.game or not args.xprobe):
         parser.error("--game and --xprobe are needed to play")
 
-    if args.wine:
+    if args.web:
+        session = BrowserSession(args.web, args.browser)
+    elif args.wine:
         session = WineSession(args.game, args.xprobe, args.wine, args.dpi)
         session.installer = args.installer
     elif args.mutter:

@@ -1,0 +1,221 @@
+"""Debian's own browsers, headless, driven over their own remote protocols (no driver program,
+no browser download): Chromium over the DevTools protocol, Firefox ESR over WebDriver BiDi.
+Each starts in a fresh profile, and the caller stops it by its process group.
+
+    browser = Chromium(spawn, folder, env)   # or Firefox(...)
+    browser.navigate(url); browser.evaluate("1 + 1"); browser.key(KeyPress(...))
+    browser.screenshot(x, y, width, height)  # PNG bytes of that part of the viewport
+"""
+import base64
+import json
+import os
+import re
+import subprocess
+import time
+import unicodedata
+
+import websocket
+
+VIEWPORT = (1024, 625)
+
+
+class BrowserError(Exception):
+    pass
+
+
+class KeyPress:
+    """One key as a browser on Linux reports it: its `key`, the character it types (which a
+    dead key before it may have composed) and its code and virtual key code."""
+
+    NAMED = {"F1": ("F1", "F1", 112, ""), "F3": ("F3", "F3", 114, ""),
+             "Return": ("Enter", "Enter", 13, "\r"), "space": (" ", "Space", 32, " "),
+             "Escape": ("Escape", "Escape", 27, ""), "BackSpace": ("Backspace", "Backspace", 8, ""),
+             "dead_acute": ("Dead", "Equal", 0xDD, "")}
+
+    def __init__(self, name, dead=None):
+        if name in self.NAMED:
+            self.key, self.code, self.vk, self.text = self.NAMED[name]
+        elif len(name) == 1:
+            self.key, self.text, self.vk = name, name, ord(name.upper())
+            self.code = ("Key" if name.isalpha() else "Digit") + name.upper()
+        else:
+            raise BrowserError(f"no such key: {name}")
+        if dead and self.text:
+            # What the dead key leaves: the composed letter, or the accent and the key itself.
+            composed = unicodedata.normalize("NFC", self.text + dead)
+            self.text = composed if len(composed) == 1 else unicodedata.normalize("NFC", dead) + self.text
+
+
+class Chromium:
+    """Chromium over the DevTools protocol, one page."""
+
+    def __init__(self, spawn, folder, env):
+        profile = os.path.join(folder, "chromium")
+        os.makedirs(profile)
+        self.proc = spawn(
+            ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
+             "--remote-debugging-port=0", f"--user-data-dir={profile}",
+             "--window-size=%d,%d" % VIEWPORT, "--disable-background-networking",
+             "--disable-component-update", "--disable-default-apps", "--disable-sync",
+             "--password-store=basic", "--use-mock-keychain", "about:blank"],
+            env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        port_file = os.path.join(profile, "DevToolsActivePort")
+        deadline = time.monotonic() + 20
+        while not (os.path.exists(port_file) and len(open(port_file).read().split()) == 2):
+            if time.monotonic() > deadline or self.proc.poll() is not None:
+                raise BrowserError("Chromium did not open its remote port")
+            time.sleep(0.05)
+        port, path = open(port_file).read().split()
+        self.ws = websocket.create_connection(f"ws://127.0.0.1:{port}{path}", timeout=30,
+                                              suppress_origin=True)
+        self.next_id = 0
+        target = self.call("Target.createTarget", url="about:blank")["targetId"]
+        self.session = self.call("Target.attachToTarget", targetId=target, flatten=True)["sessionId"]
+        self.page("Page.enable")
+        self.page("Runtime.enable")
+        self.page("Emulation.setDeviceMetricsOverride", width=VIEWPORT[0], height=VIEWPORT[1],
+                  deviceScaleFactor=1, mobile=False)
+        self.page("Page.bringToFront")
+        self.page("Emulation.setFocusEmulationEnabled", enabled=True)
+
+    def call(self, method, session=None, **params):
+        self.next_id += 1
+        message = {"id": self.next_id, "method": method, "params": params}
+        if session:
+            message["sessionId"] = session
+        self.ws.send(json.dumps(message))
+        while True:
+            reply = json.loads(self.ws.recv())
+            if reply.get("id") == self.next_id:
+                if "error" in reply:
+                    raise BrowserError(f"{method}: {reply['error'].get('message')}")
+                return reply.get("result", {})
+
+    def page(self, method, **params):
+        return self.call(method, self.session, **params)
+
+    def navigate(self, url):
+        self.page("Page.navigate", url=url)
+
+    def reload(self):
+        self.page("Page.reload")
+
+    def evaluate(self, expression):
+        result = self.page("Runtime.evaluate", expression=expression, awaitPromise=True,
+                           returnByValue=True)
+        if "exceptionDetails" in result:
+            raise BrowserError(f"{expression}: {result['exceptionDetails'].get('text')}")
+        return result["result"].get("value")
+
+    def key(self, press):
+        down = {"key": press.key, "code": press.code, "windowsVirtualKeyCode": press.vk}
+        if press.text:
+            self.page("Input.dispatchKeyEvent", type="keyDown", text=press.text,
+                      unmodifiedText=press.text, **down)
+        else:
+            self.page("Input.dispatchKeyEvent", type="rawKeyDown", **down)
+        self.page("Input.dispatchKeyEvent", type="keyUp", **down)
+
+    def screenshot(self, x, y, width, height):
+        shot = self.page("Page.captureScreenshot", format="png",
+                         clip={"x": x, "y": y, "width": width, "height": height, "scale": 1})
+        return base64.b64decode(shot["data"])
+
+    def accessibility_tree(self):
+        """The page's accessible objects as the browser hands them to a screen reader:
+        (role, name, description, value) of each that is not ignored."""
+        nodes = self.page("Accessibility.getFullAXTree")["nodes"]
+        out = []
+        for n in nodes:
+            if n.get("ignored"):
+                continue
+            field = lambda k: str((n.get(k) or {}).get("value", ""))
+            out.append((field("role"), field("name"), field("description"), field("value")))
+        return out
+
+    def close(self):
+        try:
+            self.ws.close()
+        except Exception:
+            pass
+
+
+class Firefox:
+    """Firefox ESR over WebDriver BiDi, one page."""
+
+    KEYS = {"F1": "\ue031", "F3": "\ue033", "Enter": "\ue007", "Escape": "\ue00c",
+            "Backspace": "\ue003"}
+
+    def __init__(self, spawn, folder, env):
+        profile = os.path.join(folder, "firefox")
+        os.makedirs(profile)
+        with open(os.path.join(profile, "user.js"), "w") as f:
+            for pref, value in (("browser.shell.checkDefaultBrowser", "false"),
+                                ("datareporting.policy.dataSubmissionEnabled", "false"),
+                                ("toolkit.telemetry.reportingpolicy.firstRun", "false"),
+                                ("browser.startup.homepage_override.mstone", '"ignore"'),
+                                ("app.update.disabledForTesting", "true"),
+                                ("media.autoplay.default", "0")):
+                f.write(f'user_pref("{pref}", {value});\n')
+        log = os.path.join(folder, "firefox.log")
+        self.proc = spawn(["firefox-esr", "--headless", "--no-remote", "--profile", profile,
+                           "--remote-debugging-port", "0", "about:blank"],
+                          env=env, stdout=subprocess.DEVNULL, stderr=open(log, "w"))
+        deadline = time.monotonic() + 30
+        address = None
+        while address is None:
+            if time.monotonic() > deadline or self.proc.poll() is not None:
+                raise BrowserError("Firefox did not open its remote port")
+            time.sleep(0.1)
+            found = re.search(r"WebDriver BiDi listening on (ws://\S+)", open(log).read())
+            address = found and found.group(1)
+        self.ws = websocket.create_connection(address.rstrip("/") + "/session", timeout=30,
+                                              suppress_origin=True)
+        self.next_id = 0
+        self.call("session.new", capabilities={})
+        self.context = self.call("browsingContext.getTree")["contexts"][0]["context"]
+        self.call("browsingContext.setViewport", context=self.context,
+                  viewport={"width": VIEWPORT[0], "height": VIEWPORT[1]})
+
+    def call(self, method, **params):
+        self.next_id += 1
+        self.ws.send(json.dumps({"id": self.next_id, "method": method, "params": params}))
+        while True:
+            reply = json.loads(self.ws.recv())
+            if reply.get("id") == self.next_id:
+                if reply.get("type") == "error":
+                    raise BrowserError(f"{method}: {reply.get('error')}: {reply.get('message')}")
+                return reply.get("result", {})
+
+    def navigate(self, url):
+        self.call("browsingContext.navigate", context=self.context, url=url, wait="complete")
+
+    def reload(self):
+        self.call("browsingContext.reload", context=self.context, wait="complete")
+
+    def evaluate(self, expression):
+        result = self.call("script.evaluate", expression=expression, awaitPromise=True,
+                           target={"context": self.context}, resultOwnership="none")
+        if result.get("type") == "exception":
+            raise BrowserError(f"{expression}: {result['exceptionDetails'].get('text')}")
+        return result["result"].get("value")
+
+    def key(self, press):
+        value = self.KEYS.get(press.key, press.key if len(press.key) == 1 else None)
+        if value is None:
+            raise BrowserError(f"{press.key} cannot be typed into Firefox here")
+        self.call("input.performActions", context=self.context, actions=[
+            {"type": "key", "id": "keyboard",
+             "actions": [{"type": "keyDown", "value": value}, {"type": "keyUp", "value": value}]}])
+
+    def screenshot(self, x, y, width, height):
+        shot = self.call("browsingContext.captureScreenshot", context=self.context,
+                         clip={"type": "box", "x": x, "y": y, "width": width, "height": height})
+        return base64.b64decode(shot["data"])
+
+    def close(self):
+        try:
+            self.ws.close()
+        except Exception:
+            pass
+

@@ -1,0 +1,225 @@
+// Run by the build: writes the page's markup and style sheet from the window description, so
+// that the page shows the start screen before any script has run and every position, colour
+// and font comes from the one description the desktop windows are made from.
+//
+//     page OUT_DIR    writes OUT_DIR/index.html, sormio.css and sormio.webmanifest
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "description.h"
+#include "reader.h"
+
+namespace {
+
+using namespace sormio;
+
+std::string hex(Rgb c) {
+    char s[8];
+    std::snprintf(s, sizeof s, "#%02x%02x%02x", c.r, c.g, c.b);
+    return s;
+}
+
+std::string escaped(std::string_view text) {
+    std::string out;
+    for (const char c : text) {
+        switch (c) {
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '&':
+                out += "&amp;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
+
+// The page's own name for a carried face, so that no installed font of the same family stands
+// in for it.
+std::string familyOf(Face face) {
+    return face == Face::Heavy  ? "sormio-heavy"
+           : face == Face::Mono ? "sormio-mono"
+                                : "sormio-script";
+}
+
+std::string woff2Of(const Font& font) {
+    const std::string file(font.file);
+    return file.substr(0, file.rfind('.')) + ".woff2";
+}
+
+std::string idOf(const Control& c) {
+    return c.index < 0 ? std::string(c.name) : std::string(c.name) + std::to_string(c.index);
+}
+
+// Everything but what a script changes: that is set on the elements themselves.
+std::string styleSheet(const WindowDescription& w) {
+    std::ostringstream css;
+    const Font* faces[3] = {};
+    for (const Control& c : w.controls) {
+        if (c.font != nullptr) {
+            faces[static_cast<int>(c.font->face)] = c.font;
+        }
+    }
+    for (const Font* f : faces) {
+        css << "@font-face{font-family:" << familyOf(f->face) << ";src:url(" << woff2Of(*f)
+            << ") format(\"woff2\");font-weight:" << f->weight << ";font-display:block}\n";
+    }
+    const Menu& menu = w.menu;
+    css << "html{background:" << hex(w.background) << ";color-scheme:dark}\n"
+        << "body{margin:0}\n"
+        << "*:focus,*:focus-visible{outline:none}\n"
+        << "[hidden]{display:none!important}\n"
+        << "#" << w.name << "{position:relative;width:" << w.clientWidth
+        << "px;margin:0 auto;font:12px/20px system-ui,sans-serif;user-select:none;"
+           "-webkit-user-select:none;cursor:default}\n"
+        // A desktop window's menu bar: light, one line, the items below it on demand.
+        << "#menubar{height:20px;background:#f0f0f0;color:#000;display:flex}\n"
+        << "#menubar button{font:inherit;color:inherit;background:none;border:0;margin:0;"
+           "padding:0 8px;height:20px;text-align:left}\n"
+        << "#menubar button:hover,#menubar [aria-expanded=true]{background:#cce4f7}\n"
+        << "#" << menu.name
+        << "-items{position:absolute;top:20px;left:0;z-index:2;"
+           "background:#f0f0f0;border:1px solid #a0a0a0;padding:2px;min-width:180px;"
+           "box-shadow:2px 2px 3px rgba(0,0,0,.4)}\n"
+        << "#" << menu.name << "-items button{display:flex;width:100%;padding:0 8px 0 24px}\n"
+        << "#" << menu.name << "-items kbd{font:inherit;margin-left:auto;padding-left:24px}\n"
+        << "#client{position:relative;overflow:hidden;width:" << w.clientWidth
+        << "px;height:" << w.clientHeight << "px;background:" << hex(w.background) << "}\n"
+        << "#client>div{position:absolute;box-sizing:border-box;display:flex;"
+           "align-items:center;justify-content:center;white-space:pre;overflow:hidden}\n"
+        << ".reader{position:absolute;width:1px;height:1px;overflow:hidden;"
+           "clip-path:inset(50%)}\n";
+    for (const Control& c : w.controls) {
+        if (c.kind == ControlKind::Timer) {
+            continue;
+        }
+        const Rect& r = c.geometry;
+        css << "#" << idOf(c) << "{left:" << r.left << "px;top:" << r.top
+            << "px;width:" << (c.kind == ControlKind::Bar ? 0 : r.width) << "px;height:" << r.height
+            << "px;background:" << hex(c.background);
+        if (c.font != nullptr) {
+            css << ";color:" << hex(c.text) << ";font:" << c.font->weight << " " << c.font->pixels()
+                << "px " << familyOf(c.font->face);
+        }
+        if (c.border) {
+            css << ";border:1px solid " << hex(w.tileBorder);
+        }
+        if (c.name == "Label1") {
+            css << ";z-index:1";  // the credit line overlaps the title's last rows
+        }
+        css << "}\n";
+    }
+    return css.str();
+}
+
+std::string markup(const WindowDescription& w) {
+    std::ostringstream html;
+    // Only the page's own files: no inline script or style, no eval; WebAssembly compiles.
+    html << "<!DOCTYPE html>\n<html lang=\"fi\">\n<head>\n<meta charset=\"utf-8\">\n"
+         << "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'self'; "
+            "script-src 'self' 'wasm-unsafe-eval'; style-src 'self'; object-src 'none'; "
+            "base-uri 'none'; form-action 'none'\">\n"
+         << "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+         << "<meta name=\"theme-color\" content=\"" << hex(w.background) << "\">\n"
+         << "<title>" << escaped(w.caption) << "</title>\n"
+         << "<link rel=\"manifest\" href=\"sormio.webmanifest\">\n"
+         << "<link rel=\"icon\" href=\"icon-192.png\">\n";
+    const Font* faces[3] = {};
+    for (const Control& c : w.controls) {
+        if (c.font != nullptr) {
+            faces[static_cast<int>(c.font->face)] = c.font;
+        }
+    }
+    for (const Font* f : faces) {
+        html << "<link rel=\"preload\" href=\"" << woff2Of(*f)
+             << "\" as=\"font\" type=\"font/woff2\" crossorigin>\n";
+    }
+    html << "<link rel=\"stylesheet\" href=\"sormio.css\">\n"
+         << "<script src=\"sormio.js\" defer></script>\n</head>\n<body>\n"
+         << "<div id=\"" << w.name << "\" role=\"application\" aria-label=\"" << escaped(w.caption)
+         << "\">\n";
+    const Menu& menu = w.menu;
+    html << "<div id=\"menubar\" role=\"menubar\"><button id=\"" << menu.name
+         << "\" role=\"menuitem\" aria-haspopup=\"menu\" aria-expanded=\"false\" tabindex=\"-1\">"
+         << escaped(menu.caption) << "</button>\n<div id=\"" << menu.name
+         << "-items\" role=\"menu\" hidden>\n";
+    for (const MenuItem& item : menu.items) {
+        const char* key = item.shortcut == Shortcut::F1   ? "F1"
+                          : item.shortcut == Shortcut::F3 ? "F3"
+                                                          : nullptr;
+        html << "<button id=\"" << item.name << "\" role=\"menuitem\" tabindex=\"-1\"";
+        if (key != nullptr) {
+            html << " aria-keyshortcuts=\"" << key << "\"";
+        }
+        html << "><span>" << escaped(item.caption) << "</span>";
+        if (key != nullptr) {
+            html << "<kbd>" << key << "</kbd>";
+        }
+        html << "</button>\n";
+    }
+    html << "</div></div>\n<div id=\"client\">\n";
+    for (const Control& c : w.controls) {
+        if (c.kind == ControlKind::Bar) {
+            html << "<div id=\"" << idOf(c) << "\" role=\"progressbar\" aria-valuemin=\""
+                 << reader::BarValue::kMinimum << "\" aria-valuemax=\""
+                 << reader::BarValue::kMaximum << "\" tabindex=\"-1\" hidden></div>\n";
+        } else if (c.kind == ControlKind::Label) {
+            html << "<div id=\"" << idOf(c) << "\"";
+            if (c.index >= 0) {
+                html << " role=\"img\" aria-label=\"" << escaped(c.caption) << "\"";
+            }
+            html << (c.visible ? "" : " hidden") << ">" << escaped(c.caption) << "</div>\n";
+        }
+    }
+    // What a screen reader is told at each turn and at the end of a game.
+    html << "</div>\n<div id=\"reader\" class=\"reader\" aria-live=\"assertive\"></div>\n"
+         << "</div>\n</body>\n</html>\n";
+    return html.str();
+}
+
+// What a browser needs to install the page as an app of its own.
+std::string manifest(const WindowDescription& w) {
+    std::ostringstream json;
+    json << "{\n  \"id\": \"./\",\n  \"name\": \"" << w.caption << "\",\n  \"short_name\": \""
+         << w.caption << "\",\n  \"lang\": \"fi\",\n  \"start_url\": \"./\",\n"
+         << "  \"scope\": \"./\",\n  \"display\": \"standalone\",\n  \"background_color\": \""
+         << hex(w.background) << "\",\n  \"theme_color\": \"" << hex(w.background) << "\",\n"
+         << "  \"icons\": [\n"
+         << "    {\"src\": \"icon-192.png\", \"sizes\": \"192x192\", \"type\": \"image/png\"},\n"
+         << "    {\"src\": \"icon-512.png\", \"sizes\": \"512x512\", \"type\": \"image/png\"}\n"
+         << "  ]\n}\n";
+    return json.str();
+}
+
+bool write(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+    return static_cast<bool>(out.flush());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fputs("usage: page OUT_DIR\n", stderr);
+        return 2;
+    }
+    const std::string dir = argv[1];
+    const WindowDescription& w = windowDescription();
+    if (!write(dir + "/index.html", markup(w)) || !write(dir + "/sormio.css", styleSheet(w)) ||
+        !write(dir + "/sormio.webmanifest", manifest(w))) {
+        std::fprintf(stderr, "page: cannot write into %s\n", dir.c_str());
+        return 1;
+    }
+    return 0;
+}

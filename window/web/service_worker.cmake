@@ -1,0 +1,15 @@
+# cmake -DTEMPLATE=sw.js.in -DOUT=sw.js -DFILES=a;b;c -P service_worker.cmake
+# Fills in the files the service worker keeps (relative to the page, the page itself as "./")
+# and a cache name that changes whenever any of them does.
+set(contents "")
+set(names "\"./\"")
+foreach(file IN LISTS FILES)
+  file(SHA256 ${file} sum)
+  string(APPEND contents "${sum}")
+  get_filename_component(name ${file} NAME)
+  string(APPEND names ", \"${name}\"")
+endforeach()
+string(SHA256 hash "${contents}")
+string(SUBSTRING ${hash} 0 16 SORMIO_WEB_HASH)
+set(SORMIO_WEB_FILES ${names})
+configure_file(${TEMPLATE} ${OUT} @ONLY)

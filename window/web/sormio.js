@@ -1,0 +1,298 @@
+// The page's side of the game: the document, the clock, the keys and the sound. The rules and
+// everything the desktop windows share run in sormio.wasm; this hands them what happens and
+// draws what they leave, once per frame and only while something changes.
+"use strict";
+(() => {
+    const $ = (id) => document.getElementById(id);
+    const TILES = 36;
+    const Change = { Tiles: 1, Bar: 2, Score: 4, SoundItem: 8, Turn: 16, Ended: 32 };
+    // Keys that type a character but bring no keypress with them.
+    const CONTROL_KEYS = { Escape: "\x1b", Backspace: "\b", Tab: "\t" };
+    const decoder = new TextDecoder();
+    let game = null;
+    let memory = null;
+    let frameWanted = false;
+    let audio = null;
+    let tone = null;
+    let queuedUntil = 0;
+    let sounding = [];
+
+    const tiles = [];
+    for (let t = 0; t < TILES; ++t) {
+        tiles.push($("Lblkirjain" + t));
+    }
+    const bar = $("Picture1");
+    const score = $("Lblpisteet");
+    const reader = $("reader");
+    const menu = $("mnuohjelma");
+    const items = $("mnuohjelma-items");
+    const soundItem = $("mnusound").firstElementChild;
+
+    function text(which) {
+        const bytes = new Uint8Array(memory.buffer, game.sormio_text(which));
+        return decoder.decode(bytes.subarray(0, bytes.indexOf(0)));
+    }
+
+    function tell(what) {
+        // A new node, so that the same key twice in a row is told twice.
+        reader.replaceChildren(document.createTextNode(what));
+    }
+
+    function draw() {
+        const changes = game.sormio_changes();
+        if (changes & Change.Tiles) {
+            for (let t = 0; t < TILES; ++t) {
+                const colour = game.sormio_tile(t);
+                if (tiles[t].sormioColour !== colour) {
+                    tiles[t].sormioColour = colour;
+                    tiles[t].style.backgroundColor = "#" + colour.toString(16).padStart(6, "0");
+                    const state = text(4 + t);
+                    if (state) {
+                        tiles[t].setAttribute("aria-description", state);
+                    } else {
+                        tiles[t].removeAttribute("aria-description");
+                    }
+                }
+            }
+        }
+        if (changes & Change.Bar) {
+            const width = game.sormio_bar();
+            bar.hidden = width < 0;
+            if (width >= 0) {
+                bar.style.width = width + "px";
+                bar.setAttribute("aria-valuenow", width);
+            }
+        }
+        if (changes & Change.Score) {
+            score.textContent = text(0);
+            score.hidden = !game.sormio_score_shown();
+        }
+        if (changes & Change.SoundItem) {
+            soundItem.textContent = text(1);
+        }
+        if (changes & Change.Turn) {
+            const key = text(2);
+            if (key) {
+                bar.setAttribute("aria-label", key);
+                tell(key);
+                bar.focus({ preventScroll: true });
+            }
+        }
+        if (changes & Change.Ended) {
+            const ending = text(3);
+            if (ending) {
+                tell(ending);
+                bar.removeAttribute("aria-label");
+            } else if (!(changes & Change.Turn)) {
+                reader.replaceChildren();
+            }
+        }
+    }
+
+    function frame() {
+        frameWanted = false;
+        if (game.sormio_frame(performance.now())) {
+            wantFrame();
+        }
+        sound();
+        draw();
+    }
+
+    function wantFrame() {
+        if (!frameWanted) {
+            frameWanted = true;
+            requestAnimationFrame(frame);
+        }
+    }
+
+    // After anything the game was told: its beeps at once, its picture with the next frame.
+    function changed() {
+        sound();
+        wantFrame();
+    }
+
+    // Made (or woken) inside a key or click handler, where browsers let a page start sound.
+    function openAudio() {
+        try {
+            if (audio === null) {
+                audio = new AudioContext();
+                const frames = game.sormio_tone_frames();
+                const samples = new Int16Array(memory.buffer, game.sormio_tone(), frames);
+                tone = audio.createBuffer(1, frames, game.sormio_tone_rate());
+                const channel = tone.getChannelData(0);
+                for (let i = 0; i < frames; ++i) {
+                    channel[i] = samples[i] / 32768;
+                }
+            }
+            if (audio.state === "suspended") {
+                audio.resume();
+            }
+        } catch (e) {
+            audio = null; // no sound on this browser: the game plays on silently
+        }
+    }
+
+    function sound() {
+        const beeps = game.sormio_beeps();
+        if (audio === null || beeps === 0) {
+            return;
+        }
+        // Each tone and its silence after the last one queued, on the audio clock.
+        let at = Math.max(audio.currentTime, queuedUntil);
+        for (let i = 0; i < beeps; ++i) {
+            const source = audio.createBufferSource();
+            source.buffer = tone;
+            source.connect(audio.destination);
+            source.onended = () => {
+                sounding = sounding.filter((s) => s !== source);
+            };
+            source.start(at);
+            sounding.push(source);
+            at += tone.duration;
+        }
+        queuedUntil = at;
+    }
+
+    function silence() {
+        for (const source of sounding) {
+            source.onended = null;
+            source.stop();
+        }
+        sounding = [];
+        queuedUntil = 0;
+    }
+
+    function closeMenu() {
+        items.hidden = true;
+        menu.setAttribute("aria-expanded", "false");
+        if (document.activeElement !== bar) {
+            document.activeElement.blur();
+        }
+    }
+
+    const commands = {
+        mnustart() {
+            openAudio();
+            silence(); // what is left of the last game's tones would only delay this one's
+            game.sormio_start(performance.now());
+        },
+        mnusound() {
+            game.sormio_sound();
+        },
+        // A page cannot close its tab: the game ends as far as it can, and stands as loaded.
+        mnuquit() {
+            silence();
+            game.sormio_load(performance.now());
+            reader.replaceChildren();
+        },
+    };
+
+    function command(name) {
+        closeMenu();
+        commands[name]();
+        changed();
+    }
+
+    function typed(characters) {
+        const buffer = new Uint32Array(memory.buffer, game.sormio_text_buffer(), 64);
+        let n = 0;
+        for (const c of characters) {
+            if (n === buffer.length) {
+                break;
+            }
+            buffer[n++] = c.codePointAt(0);
+        }
+        game.sormio_key_text(n, performance.now());
+        changed();
+    }
+
+    function playing() {
+        return game.sormio_bar() >= 0;
+    }
+
+    addEventListener("keydown", (e) => {
+        if (game === null || e.isComposing) {
+            return;
+        }
+        if (e.key === "F1" || e.key === "F3") {
+            e.preventDefault(); // not the browser's help or find
+            if (!e.ctrlKey && !e.altKey && !e.metaKey && !e.shiftKey) {
+                command(e.key === "F1" ? "mnustart" : "mnusound");
+            }
+            return;
+        }
+        if (e.ctrlKey || e.altKey || e.metaKey) {
+            return; // the browser's shortcuts
+        }
+        openAudio();
+        if (e.key === "Escape" && !items.hidden) {
+            closeMenu();
+        } else if (e.key === "Dead") {
+            game.sormio_dead_key();
+        } else if (e.key in CONTROL_KEYS && playing()) {
+            e.preventDefault();
+            typed(CONTROL_KEYS[e.key]);
+        }
+        // Characters come with the keypress: after a dead key, only it carries the character
+        // typed, where the keydown may carry the plain letter.
+    });
+
+    addEventListener("keypress", (e) => {
+        if (game === null || e.ctrlKey || e.metaKey || (e.altKey && !e.getModifierState("AltGraph"))) {
+            return;
+        }
+        let characters = e.key === "Enter" ? "\r" : e.key;
+        if (characters === "Unidentified") {
+            characters = e.charCode > 0 ? String.fromCodePoint(e.charCode) : "";
+        }
+        if (characters && playing()) {
+            e.preventDefault(); // no scrolling by Space, no button pressed by Enter
+            typed(characters);
+        }
+    });
+
+    menu.addEventListener("click", () => {
+        const open = items.hidden;
+        items.hidden = !open;
+        menu.setAttribute("aria-expanded", String(open));
+    });
+    items.addEventListener("click", (e) => {
+        const item = e.target.closest("button");
+        if (item !== null && game !== null) {
+            command(item.id);
+        }
+    });
+    addEventListener("mousedown", (e) => {
+        if (!items.hidden && !e.target.closest("#menubar")) {
+            closeMenu();
+        }
+    });
+
+    async function load() {
+        const response = await fetch("sormio.wasm");
+        const imports = {
+            wasi_snapshot_preview1: {
+                proc_exit(code) {
+                    throw new Error("sormio.wasm stopped (" + code + ")");
+                },
+            },
+        };
+        const { instance } = await WebAssembly.instantiate(await response.arrayBuffer(), imports);
+        game = instance.exports;
+        memory = game.memory;
+        if (game._initialize) {
+            game._initialize();
+        }
+        game.sormio_load(performance.now());
+        draw();
+        document.documentElement.dataset.ready = "";
+    }
+
+    load().catch((e) => {
+        document.title += " (" + e.message + ")";
+        throw e;
+    });
+    if ("serviceWorker" in navigator && location.protocol !== "file:") {
+        navigator.serviceWorker.register("sw.js").catch(() => {});
+    }
+})();
