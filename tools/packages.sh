@@ -5,6 +5,8 @@ SORMIO_BUILD_PACKAGES=(
     cmake ninja-build g++ qt6-base-dev libpulse-dev pkg-config gzip python3 python3-fonttools
     python3-brotli
 )
+# What the web page takes to build.
+SORMIO_WEB_PACKAGES=(cmake ninja-build g++ python3 python3-fonttools python3-brotli emscripten)
 SORMIO_TEST_PACKAGES=(
     googletest libgtest-dev clang-format-19
     xvfb xauth xdotool x11-apps x11-utils x11-xkb-utils libx11-dev python3 ibus

@@ -1,11 +1,15 @@
 #!/usr/bin/env python3
 """Serves the web page from a folder on the loopback only and prints its address at once.
 
-    serve_web.py DIR [PORT]      PORT 0 (the default) takes any free one
+    serve_web.py [--open] DIR [PORT]    PORT 0 (the default) takes any free one; --open also
+                                        opens the address in the default browser, if any
 """
 import functools
 import http.server
+import os
 import sys
+import threading
+import webbrowser
 
 
 class Handler(http.server.SimpleHTTPRequestHandler):
@@ -23,12 +27,23 @@ class Handler(http.server.SimpleHTTPRequestHandler):
 
 
 def main():
-    if len(sys.argv) not in (2, 3):
+    args = sys.argv[1:]
+    open_browser = args[:1] == ["--open"]
+    args = args[1:] if open_browser else args
+    if len(args) not in (1, 2):
         sys.exit(__doc__.strip())
-    handler = functools.partial(Handler, directory=sys.argv[1])
-    port = int(sys.argv[2]) if len(sys.argv) == 3 else 0
-    with http.server.ThreadingHTTPServer(("127.0.0.1", port), handler) as server:
-        print(f"http://127.0.0.1:{server.server_address[1]}/", flush=True)
+    handler = functools.partial(Handler, directory=args[0])
+    port = int(args[1]) if len(args) == 2 else 0
+    try:
+        server = http.server.ThreadingHTTPServer(("127.0.0.1", port), handler)
+    except OSError:  # taken: any free port will do
+        server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
+    with server:
+        url = f"http://127.0.0.1:{server.server_address[1]}/"
+        print(url, flush=True)
+        # Only on a desktop: elsewhere the default may be a text browser taking the terminal.
+        if open_browser and (os.environ.get("DISPLAY") or os.environ.get("WAYLAND_DISPLAY")):
+            threading.Thread(target=webbrowser.open, args=(url,), daemon=True).start()
         try:
             server.serve_forever()
         except KeyboardInterrupt:

@@ -1502,6 +1502,64 @@ def case_installer(s):
     check(s.wine("reg", "query", key, check=False) != 0, "still in the list of programs")
 
 
+def case_page(s):
+    """What only a page has to get right: the browser's own F1 and F3 prevented, its other
+    shortcuts left alone, nothing fetched from elsewhere and nothing stored, the window inside
+    the viewport; what a screen reader is handed during and after a game; and "Lopeta", which
+    leaves the page as freshly loaded."""
+    check(s.evaluate("document.title") == "Sormio IV", "the document's title")
+    box = json.loads(s.evaluate("JSON.stringify(document.getElementById('Frmsormio').getBoundingClientRect())"))
+    check(box["right"] <= browsers.VIEWPORT[0] and box["bottom"] <= browsers.VIEWPORT[1],
+          f"the window reaches {box['right']:.0f} x {box['bottom']:.0f}")
+    s.evaluate("window.seen = []; addEventListener('keydown', e => seen.push(e.key + ' ' + e.defaultPrevented))")
+    target = red_tile(start_turn(s))
+    s.key("F3", "F3")
+    check(s.evaluate("seen.join()") == "F1 true,F3 true,F3 true", "F1 and F3 reached the browser: "
+          + s.evaluate("seen.join()"))
+    if s.browser_kind == "chromium":
+        key = TILES[target][0]
+        tree = s.browser.accessibility_tree()
+        check(("progressbar", key, "", "") in [(r, n, d, "") for r, n, d, _ in tree],
+              f"no progress bar named {key}")
+        check(("image", key, "kohde", "") in tree, f"the red tile is not told as {key}, kohde")
+        check(all(("image", g, "", "") in tree for g, _, _ in TILES if g != key), "a tile is unnamed")
+        check(s.evaluate("document.getElementById('reader').textContent") == key, "the turn is not told")
+    wrong = (target + 7) % 36
+    s.key(TILES[wrong][0].lower())
+    s.wait_picture("the blue key", lambda q: q.tiles(BLUE))
+    told = s.evaluate("document.getElementById('reader').textContent")
+    check(told == f"Väärä näppäin {TILES[wrong][0]}, pisteet 0", f"the end is told as {told!r}")
+    if s.browser_kind == "chromium":
+        check(("image", TILES[wrong][0], "väärä", "") in s.browser.accessibility_tree(),
+              "the wrong key is not told")
+    start_turn(s)
+    moment = s.mark()
+    s.evaluate("document.getElementById('mnuohjelma').click(); document.getElementById('mnuquit').click()")
+    p = s.wait_picture("the page as loaded", lambda q: q.bar_length() == 0 and not q.tiles(RED))
+    time.sleep(2.5)
+    check(s.picture().region(0, 0, 800, 450) == p.region(0, 0, 800, 450), "the page changed after Lopeta")
+    check(not p.region_has(*SCORE_BOX, WHITE), "a score is shown after Lopeta")
+    check(s.bells_after(moment) == 0, "a game went on after Lopeta")
+    check(s.evaluate("document.cookie + localStorage.length + sessionStorage.length") == "00",
+          "the page stored something")
+    foreign = s.evaluate(f"performance.getEntriesByType('resource').map(e => e.name)"
+                         f".filter(n => !n.startsWith({s.url!r}))")
+    check(not foreign, f"fetched from outside the page's folder: {foreign}")
+
+
+def case_offline(s):
+    """After one visit the page loads and plays with its server gone."""
+    wait_for("the service worker", lambda: s.evaluate(
+        "navigator.serviceWorker.ready.then(() => !!navigator.serviceWorker.controller || "
+        "caches.keys().then(k => k.length > 0))"), 10)
+    os.killpg(s.server.pid, signal.SIGTERM)
+    s.server.wait()
+    s.browser.reload()
+    s.wait_ready()
+    check(s.evaluate("!!navigator.serviceWorker.controller"), "the page did not come from its cache")
+    case_hit(s)
+
+
 CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith("case_")}
 
 

@@ -270,14 +270,17 @@
 
     async function load() {
         const response = await fetch("sormio.wasm");
-        const imports = {
-            wasi_snapshot_preview1: {
-                proc_exit(code) {
-                    throw new Error("sormio.wasm stopped (" + code + ")");
-                },
-            },
-        };
-        const { instance } = await WebAssembly.instantiate(await response.arrayBuffer(), imports);
+        const module = await WebAssembly.compile(await response.arrayBuffer());
+        // The module runs without a runtime: whatever the compiler's library would import (its
+        // exit, on a fault of the program) stops the game with a message instead.
+        const imports = {};
+        for (const { module: from, name } of WebAssembly.Module.imports(module)) {
+            imports[from] = imports[from] || {};
+            imports[from][name] = () => {
+                throw new Error("sormio.wasm stopped in " + name);
+            };
+        }
+        const instance = await WebAssembly.instantiate(module, imports);
         game = instance.exports;
         memory = game.memory;
         if (game._initialize) {
