@@ -18,6 +18,29 @@ import websocket
 
 VIEWPORT = (1024, 625)
 
+# Run in the page before its own script: notes when each tone the page plays is due to sound,
+# on the page's clock (performance.now(), ms), and forgets a tone stopped before it sounded.
+TONE_LOG = """
+(() => {
+    const due = [];
+    window.sormioTones = due;
+    const start = AudioBufferSourceNode.prototype.start;
+    const stop = AudioBufferSourceNode.prototype.stop;
+    AudioBufferSourceNode.prototype.start = function (when = 0, ...rest) {
+        const ahead = Math.max(0, when - this.context.currentTime) * 1000;
+        this.sormioDue = performance.now() + ahead;
+        due.push(this.sormioDue);
+        return start.call(this, when, ...rest);
+    };
+    AudioBufferSourceNode.prototype.stop = function (...args) {
+        if (this.sormioDue > performance.now()) {
+            due.splice(due.indexOf(this.sormioDue), 1);
+        }
+        return stop.apply(this, args);
+    };
+})();
+"""
+
 
 class BrowserError(Exception):
     pass
@@ -75,6 +98,7 @@ class Chromium:
         self.page("Runtime.enable")
         self.page("Emulation.setDeviceMetricsOverride", width=VIEWPORT[0], height=VIEWPORT[1],
                   deviceScaleFactor=1, mobile=False)
+        self.page("Page.addScriptToEvaluateOnNewDocument", source=TONE_LOG)
         self.page("Page.bringToFront")
         self.page("Emulation.setFocusEmulationEnabled", enabled=True)
 
@@ -174,6 +198,7 @@ class Firefox:
         self.next_id = 0
         self.call("session.new", capabilities={})
         self.context = self.call("browsingContext.getTree")["contexts"][0]["context"]
+        self.call("script.addPreloadScript", functionDeclaration="() => {" + TONE_LOG + "}")
         self.call("browsingContext.setViewport", context=self.context,
                   viewport={"width": VIEWPORT[0], "height": VIEWPORT[1]})
 

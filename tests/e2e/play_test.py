@@ -872,6 +872,7 @@ class BrowserSession(CountsTones, Session):
         import browsers  # Debian's python3-websocket and python3-pil, needed here only
         import PIL.Image
         super().__init__(None, None, "pulseaudio")
+        self.bells = []  # no X server: no bell
         self.site, self.browser_kind = site, browser
         self.browser = None
         self.dead = None
@@ -946,6 +947,18 @@ class BrowserSession(CountsTones, Session):
         image = PIL.Image.open(io.BytesIO(png)).convert("RGB")
         self.last_picture = Picture(ppm=b"P6 %d %d 255\n" % image.size + image.tobytes())
         return self.last_picture
+
+    # The page's tones as it hands them to the browser's audio, on the page's clock: counted
+    # so, a busy machine that breaks up the sound cannot change the count. The `tones` case
+    # still hears them from the sound server.
+    def mark(self):
+        return self.evaluate("performance.now()")
+
+    def bells_after(self, moment):
+        return self.evaluate(f"sormioTones.filter(t => t >= {moment}).length")
+
+    def first_beep_after(self, moment):
+        return (self.evaluate(f"Math.min(...sormioTones.filter(t => t >= {moment}))") - moment) / 1000
 
     def close(self):
         if self.browser is not None:
@@ -1155,8 +1168,11 @@ def hit_until(s, glyphs, limit=60):
         if TILES[target][0] in glyphs:
             return target
         score = s.last_picture.region(*SCORE_BOX)
+        moment = s.mark()
         s.key(TILES[target][0].lower())
         s.wait_picture("the next turn", lambda q: q.region(*SCORE_BOX) != score and q.bar_length())
+        # Heard before the caller counts what follows: a tone may come out a little late.
+        wait_for("the hit's beep", lambda: s.bells_after(moment), 3)
     raise Failure(f"no target among {glyphs} in {limit} turns")
 
 

@@ -171,29 +171,32 @@
     }
 
     const commands = {
-        mnustart() {
+        mnustart(at) {
             openAudio();
             silence(); // what is left of the last game's tones would only delay this one's
-            game.sormio_start(performance.now());
+            game.sormio_start(at);
         },
         mnusound() {
             game.sormio_sound();
         },
         // A page cannot close its tab: the game ends as far as it can, and stands as loaded.
-        mnuquit() {
+        mnuquit(at) {
             silence();
-            game.sormio_load(performance.now());
+            game.sormio_load(at);
             reader.replaceChildren();
         },
     };
 
-    function command(name) {
+    // Every call carries the time of the player's action, the event's own time stamp: a turn
+    // starts when F1 went down, and a key counts when it was typed, however long the browser
+    // took to hand it over (opening the audio at the first key takes it a while).
+    function command(name, at) {
         closeMenu();
-        commands[name]();
+        commands[name](at);
         changed();
     }
 
-    function typed(characters) {
+    function typed(characters, at) {
         const buffer = new Uint32Array(memory.buffer, game.sormio_text_buffer(), 64);
         let n = 0;
         for (const c of characters) {
@@ -202,7 +205,7 @@
             }
             buffer[n++] = c.codePointAt(0);
         }
-        game.sormio_key_text(n, performance.now());
+        game.sormio_key_text(n, at);
         changed();
     }
 
@@ -217,7 +220,7 @@
         if (e.key === "F1" || e.key === "F3") {
             e.preventDefault(); // not the browser's help or find
             if (!e.ctrlKey && !e.altKey && !e.metaKey && !e.shiftKey) {
-                command(e.key === "F1" ? "mnustart" : "mnusound");
+                command(e.key === "F1" ? "mnustart" : "mnusound", e.timeStamp);
             }
             return;
         }
@@ -231,7 +234,7 @@
             game.sormio_dead_key();
         } else if (e.key in CONTROL_KEYS && playing()) {
             e.preventDefault();
-            typed(CONTROL_KEYS[e.key]);
+            typed(CONTROL_KEYS[e.key], e.timeStamp);
         }
         // Characters come with the keypress: after a dead key, only it carries the character
         // typed, where the keydown may carry the plain letter.
@@ -247,7 +250,7 @@
         }
         if (characters && playing()) {
             e.preventDefault(); // no scrolling by Space, no button pressed by Enter
-            typed(characters);
+            typed(characters, e.timeStamp);
         }
     });
 
@@ -259,7 +262,7 @@
     items.addEventListener("click", (e) => {
         const item = e.target.closest("button");
         if (item !== null && game !== null) {
-            command(item.id);
+            command(item.id, e.timeStamp);
         }
     });
     addEventListener("mousedown", (e) => {
