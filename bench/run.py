@@ -2,10 +2,11 @@
 """Runs every benchmark of the game and prints one table (markdown).
 
     run.py BUILD_DIR [--quick] [PART ...]
-        PART: startup fonts turns latency pace wayland kde2 windows beeps idle
+        PART: startup fonts turns latency pace wayland kde2 windows web beeps idle
 
 The windows part runs the Windows programs that tools/bench cross-builds (BUILD_DIR-windows,
 64-bit with the benchmarks and the installer, and BUILD_DIR-windows32) under Wine.
+The web part plays the page that tools/bench builds into BUILD_DIR-web/web in headless Chromium.
 The fonts part compares the game with the program built from the same source carrying the
 whole font files (BUILD_DIR-fullfonts, which tools/bench builds with -DSORMIO_FONT_SUBSET=OFF).
 
@@ -13,6 +14,7 @@ Everything that shows on screen runs on its own Xvfb. Ratios are taken between r
 alternate within this one invocation, so that a busy machine slows both sides alike.
 """
 import glob
+import gzip
 import os
 import re
 import shutil
@@ -508,6 +510,196 @@ def beeps(server):
         row(f"Tones not heard, {server.kind}", missed[0], "", "", "none", "missed", cmd)
 
 
+# Loaded before each page's own script: notes the first frame that shows the whole start screen
+# (every font loaded, and the game's program ready where the page has one), and counts the
+# frames and timers the page asks for.
+WEB_PROBE = """
+(() => {
+    const raf = requestAnimationFrame, timer = setTimeout;
+    window.sormioWakeups = 0;
+    window.requestAnimationFrame = (f) => { ++sormioWakeups; return raf(f); };
+    window.setTimeout = (f, ms) => { ++sormioWakeups; return timer(f, ms); };
+    const shown = () => {
+        const fonts = [...document.fonts];
+        if (window.sormioShown === undefined && document.readyState !== "loading" && fonts.length
+            && fonts.every((f) => f.status === "loaded")) {
+            window.sormioShown = performance.now();
+        }
+        if (window.sormioShown !== undefined && (!document.querySelector("script[src]")
+                                                 || document.documentElement.dataset.ready !== undefined)) {
+            window.sormioReady = performance.now();
+        } else {
+            raf(shown);
+        }
+    };
+    raf(shown);
+    window.sormioLatency = [];
+    addEventListener("keypress", (e) => {
+        const typed = e.timeStamp;
+        raf(() => sormioLatency.push(performance.now() - typed));
+    }, true);
+})();
+"""
+
+# Plays turns inside the page: hits every key as soon as it is told, `hits` times, then lets
+# the last turn run out; the turn's length from its key's time stamp to the game over's first
+# tone, on the page's clock (ms).
+WEB_TURN = """
+new Promise((done) => {
+    const timer = setTimeout;
+    const reader = document.getElementById("reader");
+    let hits = %d, started = 0;
+    const press = (type, key) => {
+        const e = new KeyboardEvent(type, {key});
+        started = e.timeStamp;
+        dispatchEvent(e);
+    };
+    const watch = new MutationObserver(() => {
+        const said = reader.textContent;
+        if (said.length === 1 && hits > 0) {
+            --hits;
+            press("keypress", said.toLowerCase());
+        } else if (said.length > 1) {
+            watch.disconnect();
+            // The first of the game over's 19 tones, after the last hit's own.
+            timer(() => done(sormioToneCalls[sormioToneCalls.length - 19] - started), 50);
+        }
+    });
+    watch.observe(reader, {childList: true, subtree: true, characterData: true});
+    press("keydown", "F1");
+})
+"""
+
+
+# Hits typed in the page, each at a random moment 5-45 ms after its turn was told (as keys come
+# at any phase of the display's frames); from each key's time stamp to the start of the frame
+# that shows the next turn (ms).
+WEB_HITS = """
+new Promise((done) => {
+    const timer = setTimeout, raf = requestAnimationFrame;
+    const reader = document.getElementById("reader");
+    const latency = [];
+    let hits = %d;
+    const watch = new MutationObserver(() => {
+        const said = reader.textContent;
+        if (said.length !== 1) {
+            return;
+        }
+        if (hits-- === 0) {
+            watch.disconnect();
+            dispatchEvent(new KeyboardEvent("keypress", {key: " "}));
+            done(latency);
+            return;
+        }
+        timer(() => {
+            const e = new KeyboardEvent("keypress", {key: said.toLowerCase()});
+            dispatchEvent(e);
+            raf(() => latency.push(performance.now() - e.timeStamp));
+        }, 5 + Math.random() * 40);
+    });
+    watch.observe(reader, {childList: true, subtree: true, characterData: true});
+    dispatchEvent(new KeyboardEvent("keydown", {key: "F1"}));
+})
+"""
+
+
+def web():
+    """The page in headless Chromium beside the same start screen without WebAssembly."""
+    site = os.path.join(build + "-web", "web")
+    static = tempfile.mkdtemp(prefix="sormio-static-")
+    shutil.copytree(site, static, dirs_exist_ok=True)
+    index = os.path.join(static, "index.html")
+    with open(index) as f:
+        html = re.sub(r'<script src="[^"]*"[^>]*></script>\n', "", f.read())
+    with open(index, "w") as f:
+        f.write(html)
+    runs = 7 if quick else 21
+    with play_test.BrowserSession(site, "chromium") as s:
+        b = s.browser
+        b.page("Network.enable")
+        b.page("Network.setBypassServiceWorker", bypass=True)
+        b.page("Network.setCacheDisabled", cacheDisabled=True)
+        b.page("Page.addScriptToEvaluateOnNewDocument", source=WEB_PROBE)
+        b.page("Performance.enable")
+        server = s._spawn([sys.executable, play_test.SERVE_WEB, static], stdout=subprocess.PIPE, text=True)
+        pages = {"game": s.url, "static": server.stdout.readline().strip()}
+        shown = {name: [] for name in pages}
+        ready = {name: [] for name in pages}
+        for run in range(runs):
+            for name in (("game", "static") if run % 2 else ("static", "game")):
+                b.navigate(pages[name])
+                time.sleep(0.2)
+                ready[name].append(play_test.wait_for("the start screen", lambda: s.evaluate(
+                    "window.sormioReady"), 10))
+                shown[name].append(s.evaluate("window.sormioShown"))
+        cmd = "bench/run.py web: headless Chromium, no cache, alternating"
+        median = {k: statistics.median(v) for k, v in (("shown", shown["game"]), ("static", shown["static"]),
+                                                       ("ready", ready["game"]))}
+        row("Web: navigation to the full start screen (fonts in), page / static page without "
+            "WebAssembly; the page's program ready for F1 (ms)",
+            f"{median['shown']:.1f} / {median['static']:.1f}; {median['ready']:.1f}", "", "", "", "", cmd)
+        ratio = median["shown"] / median["static"]
+        row("Web: start-up ratio page / static page (to ready for F1 in 'max')", fmt(ratio), "",
+            fmt(median["ready"] / median["static"]), "≤ 1.20", "met" if ratio <= 1.20 else "missed", cmd)
+
+        b.navigate(s.url)
+        s.wait_ready()
+        hits = 60 if quick else 200
+        metrics = lambda: {m["name"]: m["value"] for m in b.page("Performance.getMetrics")["metrics"]}
+        before = metrics()
+        latency = sorted(s.evaluate(WEB_HITS % hits))
+        after = metrics()
+        cmd = f"bench/run.py web: {hits} hits typed in the page at random moments of the frame"
+        row("Web: key to the frame that shows it, p50 / p99 (ms)",
+            f"{percentile(latency, 50):.1f} / {percentile(latency, 99):.1f}", fmt(latency[0], 1),
+            fmt(latency[-1], 1), "p99 ≤ 16.7", "met" if percentile(latency, 99) <= 16.7 else "missed", cmd)
+        per_hit = (after["TaskDuration"] - before["TaskDuration"]) / hits * 1000
+        script = (after["ScriptDuration"] - before["ScriptDuration"]) / hits * 1000
+        row("Web: main-thread CPU per hit, all tasks / script (ms)", f"{per_hit:.2f} / {script:.3f}",
+            "", "", "", "", cmd + ", Performance.getMetrics")
+
+        for ticks in (200, 100, 1):
+            lengths = []
+            for _ in range(3 if quick else 7):
+                lengths.append(s.evaluate(WEB_TURN % (200 - ticks)))
+                time.sleep(1.8)  # the 19 tones
+            errors = [abs(ms - 10 * ticks) / (10 * ticks) * 100 for ms in lengths]
+            row(f"Web: {ticks}-tick turn vs {ticks} × 10 ms (error %; worst turn in 'max')",
+                fmt(statistics.median(errors)), "", fmt(max(errors)), "within 1 %",
+                "met" if statistics.median(errors) <= 1 else "missed",
+                "bench/run.py web: hits in the page, key's time stamp to the game over's first tone played")
+
+        rest = 3 if quick else 10
+        for name in ("game", "static"):
+            b.navigate(pages[name])
+            play_test.wait_for("the start screen", lambda: s.evaluate("window.sormioShown"), 10)
+            if name == "game":
+                s.key("F1")
+                time.sleep(0.3)
+                s.key("space")
+                time.sleep(2.5)
+            wakeups, before = s.evaluate("sormioWakeups"), metrics()
+            time.sleep(rest)
+            wakeups, after = s.evaluate("sormioWakeups") - wakeups, metrics()
+            what = "page between games" if name == "game" else "static page"
+            row(f"Web: at rest, {what}: main-thread CPU (% of a core) / frames and timers asked for (per s)",
+                f"{(after['TaskDuration'] - before['TaskDuration']) / rest * 100:.3f} / {wakeups / rest:.1f}",
+                "", "", "0 / 0" if name == "game" else "", "", f"Performance.getMetrics over {rest} s")
+
+    sizes = {"page": 0, "fonts": 0}
+    for name in os.listdir(site):
+        path = os.path.join(site, name)
+        if os.path.isfile(path):
+            data = open(path, "rb").read()
+            kind = "fonts" if name.endswith(".woff2") else "page"
+            sizes[kind] += len(data) if kind == "fonts" else len(gzip.compress(data, 9))
+    row("Web: transfer size, gzip, without / with the fonts (KB)",
+        f"{sizes['page'] / 1024:.1f} / {(sizes['page'] + sizes['fonts']) / 1024:.1f}", "", "",
+        "≤ 32 / ≤ 72", "met" if sizes["page"] <= 32 * 1024 and sizes["fonts"] <= 40 * 1024 else "missed",
+        "tests/web_site_check.py's count: every file the page loads, gzip -9")
+    shutil.rmtree(static, ignore_errors=True)
+
+
 def main():
     # Parts by name, for a quick look at some: run.py BUILD_DIR [--quick] [startup turns ...]
     only = set(a for a in sys.argv[2:] if not a.startswith("--"))
@@ -526,6 +718,8 @@ def main():
         if wanted("windows"):
             with SoundServer("pulseaudio") as server:
                 windows(display, server)
+        if wanted("web"):
+            web()
         if wanted("turns"):
             turns()
         if wanted("latency"):

@@ -20,14 +20,17 @@ VIEWPORT = (1024, 625)
 
 # Run in the page before its own script: notes when each tone the page plays is due to sound,
 # on the page's clock (performance.now(), ms), and forgets a tone stopped before it sounded.
+# A tone is due later than asked for when the tones before it still play.
 TONE_LOG = """
 (() => {
     const due = [];
     window.sormioTones = due;
+    window.sormioToneCalls = [];  // when the page asked for each, for a benchmark
     const start = AudioBufferSourceNode.prototype.start;
     const stop = AudioBufferSourceNode.prototype.stop;
     AudioBufferSourceNode.prototype.start = function (when = 0, ...rest) {
         const ahead = Math.max(0, when - this.context.currentTime) * 1000;
+        sormioToneCalls.push(performance.now());
         this.sormioDue = performance.now() + ahead;
         due.push(this.sormioDue);
         return start.call(this, when, ...rest);

@@ -50,6 +50,10 @@ EMSCRIPTEN_KEEPALIVE int sormio_frame(double nowMs) {
     return window->frame(nowMs) ? 1 : 0;
 }
 
+EMSCRIPTEN_KEEPALIVE double sormio_ms_to_timeout() {
+    return window->msToTimeout();
+}
+
 EMSCRIPTEN_KEEPALIVE unsigned sormio_changes() {
     return window->takeChanges();
 }

@@ -144,6 +144,9 @@ std::string markup(const WindowDescription& w) {
         html << "<link rel=\"preload\" href=\"" << woff2Of(*f)
              << "\" as=\"font\" type=\"font/woff2\" crossorigin>\n";
     }
+    // Fetched beside the fonts rather than after the script that asks for it.
+    html << "<link rel=\"preload\" href=\"sormio.wasm\" as=\"fetch\" type=\"application/wasm\" "
+            "crossorigin>\n";
     html << "<link rel=\"stylesheet\" href=\"sormio.css\">\n"
          << "<script src=\"sormio.js\" defer></script>\n</head>\n<body>\n"
          << "<div id=\"" << w.name << "\" role=\"application\" aria-label=\"" << escaped(w.caption)

@@ -89,10 +89,26 @@
         }
     }
 
+    let timeout = 0;
+
+    // A bar that runs out before the next frame ends the turn on time: its tones and its
+    // screen-reader sentence need not wait for the frame.
+    function endOnTime() {
+        clearTimeout(timeout);
+        const left = game.sormio_ms_to_timeout();
+        if (left >= 0 && left < 20) {
+            timeout = setTimeout(() => {
+                game.sormio_frame(performance.now());
+                changed();
+            }, left);
+        }
+    }
+
     function frame() {
         frameWanted = false;
         if (game.sormio_frame(performance.now())) {
             wantFrame();
+            endOnTime();
         }
         sound();
         draw();
@@ -108,6 +124,7 @@
     // After anything the game was told: its beeps at once, its picture with the next frame.
     function changed() {
         sound();
+        endOnTime();
         wantFrame();
     }
 
