@@ -200,7 +200,15 @@ void Frmsormio::tellIfGameEnded() {
         return;
     }
     // Set on the window, which holds the focus from now on: read with it, and told at once.
-    setAccessibleDescription(QString::fromStdString(reader::ending(game_.state)));
+    const QString ending = QString::fromStdString(reader::ending(game_.state));
+    setAccessibleDescription(ending);
+#if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
+    // A screen reader that reads the window's title only, as the focus comes back after the
+    // key it echoed (Orca 48), still says the sentence when asked to announce it.
+    QAccessibleAnnouncementEvent announcement(this, ending);
+    announcement.setPoliteness(QAccessible::AnnouncementPoliteness::Assertive);
+    QAccessible::updateAccessibility(&announcement);
+#endif
 }
 
 void Frmsormio::mnusound_Click() {
