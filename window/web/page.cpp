@@ -3,6 +3,7 @@
 // and font comes from the one description the desktop windows are made from.
 //
 //     page OUT_DIR    writes OUT_DIR/index.html, sormio.css and sormio.webmanifest
+#include <array>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -57,6 +58,17 @@ std::string woff2Of(const Font& font) {
     return file.substr(0, file.rfind('.')) + ".woff2";
 }
 
+// One font of each face the window draws in.
+std::array<const Font*, 3> carried(const WindowDescription& w) {
+    std::array<const Font*, 3> faces{};
+    for (const Control& c : w.controls) {
+        if (c.font != nullptr) {
+            faces[static_cast<std::size_t>(c.font->face)] = c.font;
+        }
+    }
+    return faces;
+}
+
 std::string idOf(const Control& c) {
     return c.index < 0 ? std::string(c.name) : std::string(c.name) + std::to_string(c.index);
 }
@@ -64,13 +76,7 @@ std::string idOf(const Control& c) {
 // Everything but what a script changes: that is set on the elements themselves.
 std::string styleSheet(const WindowDescription& w) {
     std::ostringstream css;
-    const Font* faces[3] = {};
-    for (const Control& c : w.controls) {
-        if (c.font != nullptr) {
-            faces[static_cast<int>(c.font->face)] = c.font;
-        }
-    }
-    for (const Font* f : faces) {
+    for (const Font* f : carried(w)) {
         css << "@font-face{font-family:" << familyOf(f->face) << ";src:url(" << woff2Of(*f)
             << ") format(\"woff2\");font-weight:" << f->weight << ";font-display:block}\n";
     }
@@ -134,13 +140,7 @@ std::string markup(const WindowDescription& w) {
          << "<title>" << escaped(w.caption) << "</title>\n"
          << "<link rel=\"manifest\" href=\"sormio.webmanifest\">\n"
          << "<link rel=\"icon\" href=\"icon-192.png\">\n";
-    const Font* faces[3] = {};
-    for (const Control& c : w.controls) {
-        if (c.font != nullptr) {
-            faces[static_cast<int>(c.font->face)] = c.font;
-        }
-    }
-    for (const Font* f : faces) {
+    for (const Font* f : carried(w)) {
         html << "<link rel=\"preload\" href=\"" << woff2Of(*f)
              << "\" as=\"font\" type=\"font/woff2\" crossorigin>\n";
     }
