@@ -20,9 +20,12 @@ VIEWPORT = (1024, 625)
 
 # Run in the page before its own script: notes when each tone the page plays is due to sound,
 # on the page's clock (performance.now(), ms), and forgets a tone stopped before it sounded.
-# A tone is due later than asked for when the tones before it still play.
+# A tone is due later than asked for when the tones before it still play. Also notes what the
+# page's Content Security Policy refused.
 TONE_LOG = """
 (() => {
+    window.sormioViolations = [];
+    addEventListener("securitypolicyviolation", (e) => sormioViolations.push(e.violatedDirective));
     const due = [];
     window.sormioTones = due;
     window.sormioToneCalls = [];  // when the page asked for each, for a benchmark

@@ -1524,6 +1524,9 @@ def case_page(s):
     the viewport; what a screen reader is handed during and after a game; and "Lopeta", which
     leaves the page as freshly loaded."""
     check(s.evaluate("document.title") == "Sormio IV", "the document's title")
+    if s.browser_kind == "chromium":
+        errors = s.browser.page("Page.getInstallabilityErrors")["installabilityErrors"]
+        check(not errors, f"not installable: {errors}")
     box = json.loads(s.evaluate("JSON.stringify(document.getElementById('Frmsormio').getBoundingClientRect())"))
     check(box["right"] <= browsers.VIEWPORT[0] and box["bottom"] <= browsers.VIEWPORT[1],
           f"the window reaches {box['right']:.0f} x {box['bottom']:.0f}")
@@ -1561,6 +1564,12 @@ def case_page(s):
     foreign = s.evaluate(f"performance.getEntriesByType('resource').map(e => e.name)"
                          f".filter(n => !n.startsWith({s.url!r}))")
     check(not foreign, f"fetched from outside the page's folder: {foreign}")
+    refused = s.evaluate("sormioViolations")
+    check(not refused, f"the page's own policy refused it: {refused}")
+    s.evaluate("const script = document.createElement('script'); script.textContent = 'window.ran = 1';"
+               "document.head.append(script)")
+    check(s.evaluate("window.ran === undefined && sormioViolations.length === 1"),
+          "the page's policy let an inline script run")
 
 
 def case_offline(s):
