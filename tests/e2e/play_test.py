@@ -8,6 +8,7 @@ null sink of a real sound server, where a case asks for one (--sound).
     play_test.py --game BIN --xprobe BIN --shot FILE.png    a screenshot of a game in progress
 """
 import argparse
+import glob
 import io
 import json
 import math
@@ -210,7 +211,12 @@ def start_screen_reader(env, folder, spawn):
     env["SPEECHD_ADDRESS"] = "unix_socket:" + socket_path
     spawn(["speech-dispatcher", "-s", "-t", "0", "-C", conf, "-L", folder, "-c", "unix_socket",
            "-S", socket_path], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    wait_for("speech-dispatcher", lambda: os.path.exists(socket_path), 10)
+    try:  # its first start on a fresh system can take a while
+        wait_for("speech-dispatcher", lambda: os.path.exists(socket_path), 30)
+    except Failure as failure:
+        logs = "".join(open(p, errors="replace").read()[-2000:]
+                       for p in glob.glob(os.path.join(folder, "*.log")))
+        raise Failure(f"{failure}; its log: {logs}")
     spawn(["orca", "--replace"] + (["--debug-file", os.environ["SORMIO_ORCA_DEBUG"]]
                                    if os.environ.get("SORMIO_ORCA_DEBUG") else []),
           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -408,8 +414,14 @@ class Session:
     def spoken(self, since):
         """What the screen reader said after `since` (time.time()): (seconds after, text)."""
         said = []
-        with open(self.spoken_file, errors="replace") as f:
-            for line in f:
+        with open(self.spoken_file, "rb") as f:
+            for raw in f:
+                # speech-dispatcher hands a sentence to its module in the charset it has for
+                # the sentence's language, Latin-1 where it has none.
+                try:
+                    line = raw.decode()
+                except UnicodeDecodeError:
+                    line = raw.decode("latin-1")
                 when, _, text = line.rstrip("\n").partition(" ")
                 if float(when) >= since:
                     said.append((float(when) - since, text))
