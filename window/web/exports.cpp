@@ -50,8 +50,8 @@ EMSCRIPTEN_KEEPALIVE int sormio_frame(double nowMs) {
     return window->frame(nowMs) ? 1 : 0;
 }
 
-EMSCRIPTEN_KEEPALIVE double sormio_ms_to_timeout() {
-    return window->msToTimeout();
+EMSCRIPTEN_KEEPALIVE double sormio_timeout_at() {
+    return window->timeoutAt();
 }
 
 EMSCRIPTEN_KEEPALIVE unsigned sormio_changes() {

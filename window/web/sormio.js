@@ -95,12 +95,13 @@
     // screen-reader sentence need not wait for the frame.
     function endOnTime() {
         clearTimeout(timeout);
-        const left = game.sormio_ms_to_timeout();
-        if (left >= 0 && left < 20) {
+        const at = game.sormio_timeout_at();
+        const left = at - performance.now();
+        if (at >= 0 && left < 20) {
             timeout = setTimeout(() => {
                 game.sormio_frame(performance.now());
                 changed();
-            }, left);
+            }, Math.max(0, Math.ceil(left))); // never early: a timer set again from a timer waits 4 ms
         }
     }
 

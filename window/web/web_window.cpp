@@ -82,15 +82,14 @@ bool WebWindow::frame(double nowMs) {
     return countdown_;
 }
 
-double WebWindow::msToTimeout() const {
+double WebWindow::timeoutAt() const {
     if (!countdown_) {
         return -1;
     }
     // The countdown ends at the tick that leaves the bar no wider than Game::kTimeoutWidth.
     const auto ticks = static_cast<std::int64_t>(
         std::ceil((static_cast<float>(barWidth_) - Game::kTimeoutWidth) / Game::kCountdownStep));
-    const std::int64_t due = tmr1_.deadlineOf(tmr1_.delivered() + (ticks > 0 ? ticks : 0));
-    return static_cast<double>(due - nowNs_) / 1e6;
+    return static_cast<double>(tmr1_.deadlineOf(tmr1_.delivered() + (ticks > 0 ? ticks : 0))) / 1e6;
 }
 
 void WebWindow::tellIfGameEnded() {

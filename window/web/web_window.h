@@ -29,9 +29,9 @@ class WebWindow : public Screen {
     void deadKey() { keyEntry_.deadKey(); }
     // The ticks that fell due by now; true while the countdown runs and wants the next frame.
     bool frame(double nowMs);
-    // Milliseconds from the last call's time until the tick that empties the bar, for a page
-    // that wants to end the turn on time rather than at its next frame; -1 with no countdown.
-    double msToTimeout() const;
+    // When (on the page's clock, ms) the tick that empties the bar falls due, for a page that
+    // wants to end the turn on time rather than at its next frame; -1 with no countdown.
+    double timeoutAt() const;
 
     unsigned takeChanges();
     int takeBeeps();
