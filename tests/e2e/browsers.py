@@ -59,6 +59,7 @@ class KeyPress:
     NAMED = {"F1": ("F1", "F1", 112, ""), "F3": ("F3", "F3", 114, ""),
              "Return": ("Enter", "Enter", 13, "\r"), "space": (" ", "Space", 32, " "),
              "Escape": ("Escape", "Escape", 27, ""), "BackSpace": ("Backspace", "Backspace", 8, ""),
+             "F10": ("F10", "F10", 121, ""), "Down": ("ArrowDown", "ArrowDown", 40, ""),
              "dead_acute": ("Dead", "Equal", 0xDD, "")}
 
     def __init__(self, name, dead=None):
@@ -173,8 +174,8 @@ class Chromium:
 class Firefox:
     """Firefox ESR over WebDriver BiDi, one page."""
 
-    KEYS = {"F1": "\ue031", "F3": "\ue033", "Enter": "\ue007", "Escape": "\ue00c",
-            "Backspace": "\ue003"}
+    KEYS = {"F1": "\ue031", "F3": "\ue033", "F10": "\ue03a", "Enter": "\ue007", "Escape": "\ue00c",
+            "Backspace": "\ue003", "ArrowDown": "\ue015"}
 
     def __init__(self, spawn, folder, env):
         profile = os.path.join(folder, "firefox")

@@ -1542,6 +1542,12 @@ def case_page(s):
     box = json.loads(s.evaluate("JSON.stringify(document.getElementById('Frmsormio').getBoundingClientRect())"))
     check(box["right"] <= browsers.VIEWPORT[0] and box["bottom"] <= browsers.VIEWPORT[1],
           f"the window reaches {box['right']:.0f} x {box['bottom']:.0f}")
+    s.key("F10", "Down", "Return")  # the menu from the keyboard: its second item
+    sound_item = "document.getElementById('mnusound').firstChild.textContent"
+    wait_for("F10, Down and Enter to switch the sounds off",
+             lambda: s.evaluate(sound_item) == "Äänet poissa", 2)
+    s.key("F3")
+    wait_for("F3 to switch them on", lambda: s.evaluate(sound_item) == "Äänet päällä", 2)
     s.evaluate("window.seen = []; addEventListener('keydown', e => seen.push(e.key + ' ' + e.defaultPrevented))")
     target = red_tile(start_turn(s))
     s.key("F3", "F3")

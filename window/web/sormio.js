@@ -183,7 +183,9 @@
     function closeMenu() {
         items.hidden = true;
         menu.setAttribute("aria-expanded", "false");
-        if (document.activeElement !== bar) {
+        if (playing()) {
+            bar.focus({ preventScroll: true }); // back to the turn
+        } else if (document.activeElement !== bar) {
             document.activeElement.blur();
         }
     }
@@ -246,8 +248,11 @@
             return; // the browser's shortcuts
         }
         openAudio();
-        if (e.key === "Escape" && !items.hidden) {
-            closeMenu();
+        if (e.key === "F10") {
+            e.preventDefault(); // the menu from the keyboard, as a desktop window's
+            openMenu();
+        } else if (!items.hidden) {
+            menuKey(e);
         } else if (e.key === "Dead") {
             game.sormio_dead_key();
         } else if (e.key in CONTROL_KEYS && playing()) {
@@ -262,6 +267,9 @@
         if (game === null || e.ctrlKey || e.metaKey || (e.altKey && !e.getModifierState("AltGraph"))) {
             return;
         }
+        if (!items.hidden) {
+            return; // the menu's: Enter chooses its item
+        }
         let characters = e.key === "Enter" ? "\r" : e.key;
         if (characters === "Unidentified") {
             characters = e.charCode > 0 ? String.fromCodePoint(e.charCode) : "";
@@ -272,10 +280,35 @@
         }
     });
 
+    function openMenu() {
+        items.hidden = false;
+        menu.setAttribute("aria-expanded", "true");
+        items.querySelector("button").focus();
+    }
+
+    // Up and down move among the items, Enter or Space chooses one, Escape closes the menu.
+    function menuKey(e) {
+        const all = [...items.querySelectorAll("button")];
+        const at = all.indexOf(document.activeElement);
+        if (e.key === "ArrowDown" || e.key === "ArrowUp") {
+            e.preventDefault();
+            const step = e.key === "ArrowDown" ? 1 : all.length - 1;
+            all[(Math.max(at, 0) + step) % all.length].focus();
+        } else if ((e.key === "Enter" || e.key === " ") && at >= 0) {
+            e.preventDefault(); // chosen here, the same in every browser
+            command(all[at].id, e.timeStamp);
+        } else if (e.key === "Escape" || e.key === "Tab") {
+            e.preventDefault();
+            closeMenu();
+        }
+    }
+
     menu.addEventListener("click", () => {
-        const open = items.hidden;
-        items.hidden = !open;
-        menu.setAttribute("aria-expanded", String(open));
+        if (items.hidden) {
+            openMenu();
+        } else {
+            closeMenu();
+        }
     });
     items.addEventListener("click", (e) => {
         const item = e.target.closest("button");
