@@ -8,8 +8,7 @@ build=$root/$target
 case "$target" in
     windows64) configure=(cmake --toolchain "$source/cmake/toolchain-mingw.cmake" -DSORMIO_MINGW_ARCH=x86_64) ;;
     windows32) configure=(cmake --toolchain "$source/cmake/toolchain-mingw.cmake" -DSORMIO_MINGW_ARCH=i686) ;;
-    # Debian's Node.js does not search Debian's own modules, which emscripten's tools need.
-    web) configure=(env NODE_PATH=/usr/share/nodejs emcmake cmake) ;;
+    web) configure=(emcmake cmake) ;;
     *) echo "unknown target $target" >&2; exit 2 ;;
 esac
 "${configure[@]}" -S "$source" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSORMIO_WERROR=ON

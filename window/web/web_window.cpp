@@ -21,8 +21,8 @@ WebWindow::WebWindow(double nowMs)
           [this] { return nowNs_; }),
       tmr1_(periodOf("Tmr1")) {
     const WindowDescription& description = windowDescription();
-    for (int t = 0; t < 36; ++t) {
-        tiles_[t] = description.tile(t).background.packed();
+    for (int t = 0; t < KeyTable::kKeys; ++t) {
+        tiles_[t] = description.tile(t).background;
     }
     score_ = description.control("Lblpisteet").caption;
     setNow(nowMs);
@@ -114,13 +114,12 @@ int WebWindow::takeBeeps() {
 }
 
 std::uint32_t WebWindow::tile(int index) const {
-    return index >= 0 && index < 36 ? tiles_[index] : 0;
+    return index >= 0 && index < KeyTable::kKeys ? tiles_[index].packed() : 0;
 }
 
 std::string_view WebWindow::tileState(int index) const {
-    const std::uint32_t c = tile(index);
-    return reader::tileState({static_cast<std::uint8_t>(c >> 16), static_cast<std::uint8_t>(c >> 8),
-                              static_cast<std::uint8_t>(c)});
+    return index >= 0 && index < KeyTable::kKeys ? reader::tileState(tiles_[index])
+                                                 : std::string_view();
 }
 
 std::string WebWindow::barName() const {
@@ -128,7 +127,7 @@ std::string WebWindow::barName() const {
 }
 
 void WebWindow::paintTile(int tile, TileColour colour) {
-    tiles_[tile] = rgbOf(colour).packed();
+    tiles_[tile] = rgbOf(colour);
     changes_ |= Tiles;
     if (colour == TileColour::Red) {
         changes_ |= Turn;  // also when the key is the same as the last

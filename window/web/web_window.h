@@ -1,11 +1,13 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 
 #include "description.h"
 #include "game.h"
 #include "key_entry.h"
+#include "key_table.h"
 #include "screen.h"
 #include "ticks.h"
 
@@ -68,7 +70,7 @@ class WebWindow : public Screen {
     DueTicks tmr2_;
     TickCount tmr1_;
     bool countdown_ = false;
-    std::uint32_t tiles_[36];
+    std::array<Rgb, KeyTable::kKeys> tiles_;
     int barWidth_ = 0;
     bool barShown_ = false, barEnabled_ = false, scoreShown_ = false, playing_ = false;
     std::string score_, ending_;
