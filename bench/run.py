@@ -14,7 +14,6 @@ Everything that shows on screen runs on its own Xvfb. Ratios are taken between r
 alternate within this one invocation, so that a busy machine slows both sides alike.
 """
 import glob
-import gzip
 import os
 import re
 import shutil
@@ -28,6 +27,8 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 from sound_server import SoundServer  # noqa: E402
 import play_test  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
+import web_site_check  # noqa: E402
 
 build = os.path.abspath(sys.argv[1])
 quick = "--quick" in sys.argv
@@ -691,16 +692,10 @@ def web():
                 f"{(after['TaskDuration'] - before['TaskDuration']) / rest * 100:.3f} / {wakeups / rest:.1f}",
                 "", "", "0 / 0" if name == "game" else "", "", f"Performance.getMetrics over {rest} s")
 
-    sizes = {"page": 0, "fonts": 0}
-    for name in os.listdir(site):
-        path = os.path.join(site, name)
-        if os.path.isfile(path):
-            data = open(path, "rb").read()
-            kind = "fonts" if name.endswith(".woff2") else "page"
-            sizes[kind] += len(data) if kind == "fonts" else len(gzip.compress(data, 9))
+    page, fonts = web_site_check.transfer_sizes(site)
     row("Web: transfer size, gzip, without / with the fonts (KB)",
-        f"{sizes['page'] / 1024:.1f} / {(sizes['page'] + sizes['fonts']) / 1024:.1f}", "", "",
-        "≤ 32 / ≤ 72", "met" if sizes["page"] <= 32 * 1024 and sizes["fonts"] <= 40 * 1024 else "missed",
+        f"{page / 1024:.1f} / {(page + fonts) / 1024:.1f}", "", "",
+        "≤ 32 / ≤ 72", "met" if page <= 32 * 1024 and fonts <= 40 * 1024 else "missed",
         "tests/web_site_check.py's count: every file the page loads, gzip -9")
     shutil.rmtree(static, ignore_errors=True)
 

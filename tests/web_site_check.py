@@ -14,24 +14,37 @@ import struct
 import sys
 
 
+def kept_files(site):
+    """What the service worker keeps: every file the page loads, and itself."""
+    worker = open(os.path.join(site, "sw.js")).read()
+    kept = json.loads("[" + re.search(r"const FILES = \[(.*)\];", worker).group(1) + "]")
+    return ["index.html" if f == "./" else f for f in kept] + ["sw.js"]
+
+
+def transfer_sizes(site):
+    """Bytes a browser fetches, gzipped as a host serves them: (the page, its fonts). WOFF2 is
+    compressed already."""
+    sizes = {"page": 0, "fonts": 0}
+    for name in kept_files(site):
+        path = os.path.join(site, name)
+        if os.path.isfile(path):
+            data = open(path, "rb").read()
+            woff2 = name.endswith(".woff2")
+            sizes["fonts" if woff2 else "page"] += len(data) if woff2 else len(gzip.compress(data, 9))
+    return sizes["page"], sizes["fonts"]
+
+
 def main():
     site = sys.argv[1]
     failures = []
-    worker = open(os.path.join(site, "sw.js")).read()
-    kept = json.loads("[" + re.search(r"const FILES = \[(.*)\];", worker).group(1) + "]")
-    kept = ["index.html" if f == "./" else f for f in kept] + ["sw.js"]
-    fonts = other = 0
+    kept = kept_files(site)
+    other, fonts = transfer_sizes(site)
     for name in kept:
         path = os.path.join(site, name)
         if not os.path.isfile(path):
             failures.append(f"{name} is kept by the service worker but missing")
             continue
         data = open(path, "rb").read()
-        size = len(gzip.compress(data, 9))
-        if name.endswith(".woff2"):
-            fonts += len(data)  # compressed already
-        else:
-            other += size
         if name.endswith((".html", ".css", ".js", ".webmanifest")):
             for url in re.findall(rb"(?:https?:)?//[A-Za-z0-9.-]+\.[a-z]{2,}[^\s\"')]*", data):
                 failures.append(f"{name} names {url.decode()}")
