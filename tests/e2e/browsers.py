@@ -76,7 +76,33 @@ class KeyPress:
             self.text = composed if len(composed) == 1 else unicodedata.normalize("NFC", dead) + self.text
 
 
-class Chromium:
+class Remote:
+    """One browser over a WebSocket: a command out, its answer back, events in between passed
+    over."""
+
+    def connect(self, address):
+        self.ws = websocket.create_connection(address, timeout=30, suppress_origin=True)
+        self.next_id = 0
+
+    def exchange(self, method, message, error):
+        """Sends message with a new id; its reply, or BrowserError with what error() finds."""
+        self.next_id += 1
+        self.ws.send(json.dumps(dict(message, id=self.next_id)))
+        while True:
+            reply = json.loads(self.ws.recv())
+            if reply.get("id") == self.next_id:
+                if error(reply):
+                    raise BrowserError(f"{method}: {error(reply)}")
+                return reply.get("result", {})
+
+    def close(self):
+        try:
+            self.ws.close()
+        except Exception:
+            pass
+
+
+class Chromium(Remote):
     """Chromium over the DevTools protocol, one page."""
 
     def __init__(self, spawn, folder, env):
@@ -96,9 +122,7 @@ class Chromium:
                 raise BrowserError("Chromium did not open its remote port")
             time.sleep(0.05)
         port, path = open(port_file).read().split()
-        self.ws = websocket.create_connection(f"ws://127.0.0.1:{port}{path}", timeout=30,
-                                              suppress_origin=True)
-        self.next_id = 0
+        self.connect(f"ws://127.0.0.1:{port}{path}")
         target = self.call("Target.createTarget", url="about:blank")["targetId"]
         self.session = self.call("Target.attachToTarget", targetId=target, flatten=True)["sessionId"]
         self.page("Page.enable")
@@ -110,17 +134,10 @@ class Chromium:
         self.page("Emulation.setFocusEmulationEnabled", enabled=True)
 
     def call(self, method, session=None, **params):
-        self.next_id += 1
-        message = {"id": self.next_id, "method": method, "params": params}
+        message = {"method": method, "params": params}
         if session:
             message["sessionId"] = session
-        self.ws.send(json.dumps(message))
-        while True:
-            reply = json.loads(self.ws.recv())
-            if reply.get("id") == self.next_id:
-                if "error" in reply:
-                    raise BrowserError(f"{method}: {reply['error'].get('message')}")
-                return reply.get("result", {})
+        return self.exchange(method, message, lambda r: r.get("error", {}).get("message"))
 
     def page(self, method, **params):
         return self.call(method, self.session, **params)
@@ -164,14 +181,8 @@ class Chromium:
             out.append((field("role"), field("name"), field("description"), field("value")))
         return out
 
-    def close(self):
-        try:
-            self.ws.close()
-        except Exception:
-            pass
 
-
-class Firefox:
+class Firefox(Remote):
     """Firefox ESR over WebDriver BiDi, one page."""
 
     KEYS = {"F1": "\ue031", "F3": "\ue033", "F10": "\ue03a", "Enter": "\ue007", "Escape": "\ue00c",
@@ -200,9 +211,7 @@ class Firefox:
             time.sleep(0.1)
             found = re.search(r"WebDriver BiDi listening on (ws://\S+)", open(log).read())
             address = found and found.group(1)
-        self.ws = websocket.create_connection(address.rstrip("/") + "/session", timeout=30,
-                                              suppress_origin=True)
-        self.next_id = 0
+        self.connect(address.rstrip("/") + "/session")
         self.call("session.new", capabilities={})
         self.context = self.call("browsingContext.getTree")["contexts"][0]["context"]
         self.call("script.addPreloadScript", functionDeclaration="() => {" + TONE_LOG + "}")
@@ -210,14 +219,8 @@ class Firefox:
                   viewport={"width": VIEWPORT[0], "height": VIEWPORT[1]})
 
     def call(self, method, **params):
-        self.next_id += 1
-        self.ws.send(json.dumps({"id": self.next_id, "method": method, "params": params}))
-        while True:
-            reply = json.loads(self.ws.recv())
-            if reply.get("id") == self.next_id:
-                if reply.get("type") == "error":
-                    raise BrowserError(f"{method}: {reply.get('error')}: {reply.get('message')}")
-                return reply.get("result", {})
+        return self.exchange(method, {"method": method, "params": params},
+                             lambda r: r.get("type") == "error" and f"{r.get('error')}: {r.get('message')}")
 
     def navigate(self, url):
         self.call("browsingContext.navigate", context=self.context, url=url, wait="complete")
@@ -244,10 +247,3 @@ class Firefox:
         shot = self.call("browsingContext.captureScreenshot", context=self.context,
                          clip={"type": "box", "x": x, "y": y, "width": width, "height": height})
         return base64.b64decode(shot["data"])
-
-    def close(self):
-        try:
-            self.ws.close()
-        except Exception:
-            pass
-
