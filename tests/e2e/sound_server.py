@@ -215,9 +215,10 @@ class Recorder:
         a.frombytes(data[:len(data) // 2 * 2])
         return a
 
-    def tones(self, threshold=1000, silence_ms=15):
+    def tones(self, threshold=1000, silence_ms=25):
         """Sample positions where a tone starts: above the threshold after at least
-        silence_ms below it."""
+        silence_ms below it. The game leaves 40 ms between its tones; a busy machine can
+        break a tone for a period of the server's, which is shorter and no new tone."""
         onsets, last = [], None
         gap = RATE * silence_ms // 1000
         for i, v in enumerate(self.samples()):
