@@ -169,11 +169,11 @@ int main(int argc, char** argv) {
     }
     int lost = 0;
     sormio::Sound sound([&lost](int tones) { lost += tones; });
-    sound.start();
-    for (int i = 0; i < 500 && !sound.playing(); ++i) {
+    sound.open();
+    for (int i = 0; i < 500 && !sound.connected(); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    if (!sound.playing()) {
+    if (!sound.connected()) {
         std::fprintf(stderr, "beep_bench: the game's sound did not connect\n");
         return 1;
     }
@@ -184,7 +184,7 @@ int main(int argc, char** argv) {
     auto measure = [&](std::chrono::milliseconds rest, std::vector<double>& into) {
         std::this_thread::sleep_for(rest);
         const auto before = Clock::now();
-        sound.beep();
+        sound.play(1);
         const auto after = Clock::now();
         call.push_back(ms(after - before));
         if (const auto onset = recorder.onsetAfter(before, std::chrono::milliseconds(1000))) {

@@ -13,29 +13,21 @@
 #include <thread>
 #include <vector>
 
-#include "frmsormio.h"
+#include "qt_window.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Stamps the countdown's start and every tick: the countdown writes the bar's width once a tick.
-struct TimedWindow : sormio::Frmsormio {
-    Clock::time_point started;
-    std::vector<Clock::time_point> ticks;
+// Stamps every tick: each takes 3 px off the bar, which the window is then asked to draw.
+struct TimedWindow : sormio::QtWindow {
+    std::vector<std::chrono::steady_clock::time_point> ticks;
     bool recording = false;
-    void setCountdown(bool on) override {
-        sormio::Frmsormio::setCountdown(on);
-        if (on) {
-            started = Clock::now();
-            ticks.clear();
+    void draw(unsigned changes) override {
+        if (recording && (changes & sormio::Change::Bar) != 0) {
+            ticks.push_back(std::chrono::steady_clock::now());
         }
-    }
-    void setBarWidth(float px) override {
-        if (recording) {
-            ticks.push_back(Clock::now());
-        }
-        sormio::Frmsormio::setBarWidth(px);
+        sormio::QtWindow::draw(changes);
     }
 };
 
@@ -50,7 +42,7 @@ int main(int argc, char** argv) {
     const bool busy = argc > 1 && std::strcmp(argv[1], "busy") == 0;
     QApplication app(argc, argv);
     TimedWindow window;
-    window.setBell([] {});
+    window.listenToTones([](int) {});
     (void)QTest::qWaitForWindowExposed(&window);
 
     // The other core's load: a bounded spin, started and stopped here.
@@ -71,21 +63,28 @@ int main(int argc, char** argv) {
     for (const auto& [width, repeats] : {std::pair{600, 5}, std::pair{300, 5}, std::pair{3, 50}}) {
         std::vector<double> errors;
         for (int r = 0; r < repeats; ++r) {
-            window.mnustart_Click();
-            window.game().state.startwidth = width;
+            window.middle().mnustart_Click(window.now());
+            const Clock::time_point started = Clock::now();
             window.recording = true;
-            window.game().paaohjelma();
-            while (window.countdownRunning()) {
+            window.middle().apply(
+                std::chrono::duration_cast<std::chrono::nanoseconds>(started.time_since_epoch())
+                    .count(),
+                [width](sormio::Game& g) {
+                    g.state.startwidth = width;
+                    g.paaohjelma();
+                });
+            window.ticks.clear();  // the new turn's own bar, drawn at its start
+            while (window.middle().countdownRunning()) {
                 QApplication::processEvents(QEventLoop::WaitForMoreEvents);
             }
             window.recording = false;
             // From the countdown's start to the tick that empties the bar.
             const double took =
-                std::chrono::duration<double, std::milli>(window.ticks.back() - window.started)
+                std::chrono::duration<double, std::milli>(window.ticks.back() - started)
                     .count();
             const int ticks = width / 3;
             errors.push_back(100.0 * (took - ticks * period) / (ticks * period));
-            Clock::time_point previous = window.started;
+            Clock::time_point previous = started;
             for (const Clock::time_point tick : window.ticks) {
                 intervals.push_back(
                     std::chrono::duration<double, std::milli>(tick - previous).count());

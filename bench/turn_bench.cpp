@@ -12,8 +12,8 @@
 #include <ctime>
 #include <vector>
 
-#include "frmsormio.h"
 #include "key_table.h"
+#include "qt_window.h"
 
 namespace {
 
@@ -35,10 +35,9 @@ double cpuSeconds() {
 
 // One hit: the lit key arrives at the bar, and the event loop paints what changed. Kept out of
 // line so that callgrind can count exactly this (--toggle-collect=*measuredTurns*).
-__attribute__((noinline)) void measuredTurns(sormio::Frmsormio& window, int turns,
+__attribute__((noinline)) void measuredTurns(sormio::QtWindow& window, int turns,
                                              std::vector<double>* latencies) {
     for (int i = 0; i < turns; ++i) {
-        window.game().Tmr2_Timer();
         const int key = sormio::KeyTable::keyOfValue(window.game().state.target).value();
         const QString text(QChar(sormio::KeyTable::charCodeOfKey(key)).toLower());
         QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, text);
@@ -58,12 +57,12 @@ __attribute__((noinline)) void measuredTurns(sormio::Frmsormio& window, int turn
 int main(int argc, char** argv) {
     const int turns = argc > 1 ? std::max(1, std::atoi(argv[1])) : 2000;
     QApplication app(argc, argv);
-    sormio::Frmsormio window;
-    window.setBell([] {});
+    sormio::QtWindow window;
+    window.listenToTones([](int) {});
     (void)QTest::qWaitForWindowExposed(&window);
     window.activateWindow();
     (void)QTest::qWaitForWindowActive(&window);
-    window.mnustart_Click();
+    window.middle().mnustart_Click(window.now());
     QApplication::processEvents();
     // Games of 199 hits: the bar never reaches zero, and Start between them stays off the clock.
     PaintCounter counter;
@@ -72,7 +71,7 @@ int main(int argc, char** argv) {
     double cpu = 0;
     for (int done = 0; done < turns;) {
         const int n = std::min(turns - done, 150);
-        window.mnustart_Click();
+        window.middle().mnustart_Click(window.now());
         QApplication::processEvents();
         counter.paints = 0;
         const double before = cpuSeconds();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <limits>
@@ -49,6 +50,15 @@ class TickCount {
     std::int64_t startedNs_ = 0;
     std::int64_t delivered_ = 0;
 };
+
+// A clock read in milliseconds as a floating-point number (a web page's), in nanoseconds. A
+// reading that is no time at all (NaN, infinite, far out of range) gives the earliest time
+// there is, which moves no clock on.
+inline std::int64_t nanosecondsOfMs(double ms) {
+    const double ns = ms * 1e6;
+    return std::isfinite(ns) && std::abs(ns) < 9e18 ? static_cast<std::int64_t>(ns)
+                                                    : std::numeric_limits<std::int64_t>::min();
+}
 
 // Ticks that are counted but never woken for: the ticks that have fallen due since start() are
 // handed over at once by settle(), which a window calls before anything reads what the ticks

@@ -1382,11 +1382,14 @@ def case_covered_and_switched(s):
 def needs_sound(s):
     if s.sound is None:
         raise Failure("this case needs --sound")
-    # The game's playback stream appears once it has connected: the Linux program after its
-    # first frame, the Windows program when the first game starts.
-    wait_for("the game's sound stream", lambda: subprocess.run(
-        ["pactl", "list", "short", "sink-inputs"], env=s.sound.env(), capture_output=True,
-        text=True, timeout=5).stdout.strip(), 10)
+    # The game opens its audio with the first game: its playback stream appears once that has
+    # connected.
+    def streams():
+        return subprocess.run(["pactl", "list", "short", "sink-inputs"], env=s.sound.env(),
+                              capture_output=True, text=True, timeout=5).stdout.strip()
+    if not streams():
+        start_turn(s)
+    wait_for("the game's sound stream", streams, 10)
 
 
 def settle_tones(rec, expected, timeout=4):

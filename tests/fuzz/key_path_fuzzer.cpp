@@ -1,32 +1,38 @@
-// Coverage-guided fuzzing of the key path: raw key-event text, through the shared key entry,
-// the code page and the key handler, into the rules, with the invariants of a game checked after
-// every step.
+// Coverage-guided fuzzing of the game's sequencing: raw key-event text, dead keys, commands and
+// a clock that steps, stalls and jumps, through the shared middle that every platform drives,
+// with the invariants of a game checked after every step.
 //
-// The input is read as UTF-16 code units. Four noncharacters act as the other events of the
-// game; every other unit is text, and U+FFFF ends one key event's text.
+// The input is read as UTF-16 code units. Noncharacters act as the other events of the game;
+// every other unit is text, and U+FFFF ends one key event's text. Text goes in as a key event's,
+// as an input method's commit, or a unit at a time as Windows sends it: U+FFF8 switches between
+// them.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
-#include "codepage.h"
-#include "game.h"
-#include "key_entry.h"
+#include "frmsormio.h"
 #include "key_table.h"
-#include "recording_screen.h"
+#include "recording_platform.h"
 
 namespace {
 
-using sormio::Game;
+using sormio::Frmsormio;
+using sormio::Platform;
+using sormio::Rgb;
 using sormio::TileColour;
-using sormio::testing::RecordingScreen;
 
 constexpr char16_t kEndOfEvent = 0xFFFF;
 constexpr char16_t kStart = 0xFFFE;
-constexpr char16_t kCountdownTick = 0xFFFD;
-constexpr char16_t kSamplerTick = 0xFFFC;
+constexpr char16_t kCountdownTick = 0xFFFD;  // woken at the moment asked for
+constexpr char16_t kSamplerTick = 0xFFFC;    // ten milliseconds pass unwoken
 constexpr char16_t kSound = 0xFFFB;
+constexpr char16_t kDeadKey = 0xFFFA;
+constexpr char16_t kJump = 0xFFF9;  // the clock jumps (or stalls, or goes back) by the next unit
+constexpr char16_t kMode = 0xFFF8;
+constexpr std::int64_t kMs = 1'000'000;
 
 void require(bool condition, const char* what) {
     if (!condition) {
@@ -36,37 +42,57 @@ void require(bool condition, const char* what) {
 }
 
 struct Play {
-    RecordingScreen screen;
-    Game game{screen};
-    sormio::KeyEntry entry;
+    sormio::testing::RecordingPlatform platform;
+    Frmsormio window{platform};
+    std::int64_t now = 0;
+    std::int64_t seen = 0;  // the latest time the middle has been told
+    int mode = 0;
     bool started = false;
-    long long score = 0;
+
+    Play() { window.Form_Load(now); }
 
     void type(std::u16string_view text) {
-        entry.keyText(text, [this](std::uint8_t code) {
-            if (!screen.takesKeys()) {
-                return;  // a hidden bar takes no keys: the rest of the text goes nowhere
-            }
-            const auto target = sormio::KeyTable::keyOfValue(game.state.target);
-            const bool hit = target && sormio::codepage::toUpper(code) ==
-                                           sormio::KeyTable::charCodeOfKey(*target);
-            std::int16_t keyascii = code;
-            game.picture1_KeyPress(keyascii);
-            require(keyascii == 0, "the key is swallowed");
-            score = hit ? score + 1 : score;
-            require(hit == screen.takesKeys(), "a hit goes on, a miss ends the game");
-        });
+        if (text.empty()) {
+            return;
+        }
+        seen = std::max(seen, now);
+        switch (mode) {
+            case 0:
+                window.keyText(text, now);
+                break;
+            case 1:
+                window.committed(text, now);
+                break;
+            default:
+                for (const char16_t u : text) {
+                    window.unit(u, now);
+                }
+        }
     }
 
     void check() {
-        require(screen.tilesOf(TileColour::Red) == (started ? 1 : 0), "one red tile once started");
-        require(screen.tilesOf(TileColour::Blue) <= 1, "at most one blue tile");
-        require(screen.shown == screen.countdown, "the bar shows exactly while the countdown runs");
-        require(game.state.score == score, "the score counts the hits");
-        require(screen.caption == (score > 0 ? sormio::scoreText(score) : "0"), "score caption");
-        require(screen.width >= 0.0f && screen.width <= 600.0f, "bar width within 0..600");
-        require(sormio::KeyTable::keyOfValue(game.state.sample).has_value(), "sample is a key");
-        require(game.state.hit == 0 && game.state.keytext.empty(), "no check is running");
+        const sormio::View& view = window.view();
+        int red = 0, blue = 0;
+        for (const Rgb& tile : view.tiles) {
+            red += tile == sormio::rgbOf(TileColour::Red);
+            blue += tile == sormio::rgbOf(TileColour::Blue);
+        }
+        const sormio::GameState& state = window.game().state;
+        require(red == (started ? 1 : 0), "one red tile once started");
+        require(blue <= 1, "at most one blue tile");
+        require(view.barShown == window.countdownRunning(), "the bar shows while the countdown runs");
+        require(view.barTakesKeys() == view.barShown, "a shown bar takes keys");
+        require((platform.wakeAtNs != Platform::kNever) == window.countdownRunning(),
+                "woken exactly while the countdown runs");
+        require(!window.countdownRunning() || platform.wakeAtNs > seen, "woken for what is due");
+        require(view.score == (state.score > 0 ? sormio::scoreText(state.score) : "0"),
+                "score caption");
+        require(view.barWidth >= 0 && view.barWidth <= 600, "bar width within 0..600");
+        require(sormio::KeyTable::keyOfValue(state.sample).has_value(), "sample is a key");
+        require(state.hit == 0 && state.keytext.empty(), "no check is running");
+        require(window.telling().key.empty() != view.barTakesKeys(), "a key told during a turn");
+        require(window.telling().ending.empty() == (view.barTakesKeys() || !started),
+                "the ending told between games");
     }
 };
 
@@ -76,8 +102,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Play play;
     std::u16string text;
     for (std::size_t i = 0; i + 1 < size; i += 2) {
-        const char16_t unit = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
-        if (unit < kSound) {
+        const auto unit = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
+        if (unit < kMode) {
             text += unit;
             continue;
         }
@@ -85,20 +111,37 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         text.clear();
         switch (unit) {
             case kStart:
-                play.game.mnustart_Click();
+                play.seen = std::max(play.seen, play.now);
+                play.window.mnustart_Click(play.now);
                 play.started = true;
-                play.score = 0;
                 break;
             case kCountdownTick:
-                if (play.screen.countdown) {
-                    play.game.Tmr1_Timer();
+                if (play.platform.wakeAtNs != Platform::kNever) {
+                    play.now = play.platform.wakeAtNs;
                 }
+                play.seen = std::max(play.seen, play.now);
+                play.window.wake(play.now);
                 break;
             case kSamplerTick:
-                play.game.Tmr2_Timer();
+                play.now += 10 * kMs;
                 break;
             case kSound:
-                play.game.state.soundoff = play.game.state.soundoff == 0 ? 1 : 0;
+                play.window.mnusound_Click();
+                break;
+            case kDeadKey:
+                play.window.deadKey();
+                break;
+            case kJump:
+                if (i + 3 < size) {
+                    i += 2;
+                    const auto by = static_cast<std::int16_t>(data[i] | (data[i + 1] << 8));
+                    play.now += by * kMs;
+                    play.seen = std::max(play.seen, play.now);
+                    play.window.wake(play.now);
+                }
+                break;
+            case kMode:
+                play.mode = (play.mode + 1) % 3;
                 break;
             default:
                 break;

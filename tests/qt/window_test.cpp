@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "activate.h"
-#include "frmsormio.h"
 #include "key_table.h"
+#include "qt_window.h"
 
 namespace sormio {
 namespace {
@@ -28,19 +28,26 @@ const QRgb kWhite = qRgb(255, 255, 255);
 class WindowTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        window = std::make_unique<Frmsormio>();
-        window->setBell([this] { ++beeps; });
-        window->setSamplerClock([] { return std::int64_t{0}; });  // targets chosen by the test
+        window = std::make_unique<QtWindow>();
+        window->listenToTones([this](int n) { beeps += n; });
+        // Time stands still unless the test moves it: targets are the test's, and no tick
+        // falls between its events however busy the machine.
+        now = window->now();
+        window->setClock([this] { return now; });
         EXPECT_TRUE(activate(window.get()));
     }
 
-    std::unique_ptr<Frmsormio> window;
+    std::unique_ptr<QtWindow> window;
+    std::int64_t now = 0;
     int beeps = 0;
 
-    Game& game() { return window->game(); }
+    const Game& game() { return window->game(); }
+    bool countdownRunning() { return window->middle().countdownRunning(); }
     // The next draw of the sampler, fixed so that a test knows its target.
     void nextTarget(char glyph) {
-        game().state.sample = static_cast<float>(KeyTable::keyOfCharCode(glyph).value());
+        window->middle().apply(now, [glyph](Game& g) {
+            g.state.sample = static_cast<float>(KeyTable::keyOfCharCode(glyph).value());
+        });
     }
     void start(char glyph) {
         nextTarget(glyph);
@@ -170,9 +177,13 @@ TEST_F(WindowTest, thePictureFollowsStartHitMissAndTimeOut) {
     // A time-out after a hit: nothing turns blue. A short bar keeps the test quick.
     start('E');
     type("e", Qt::Key_E);
-    game().state.startwidth = 9;
-    game().paaohjelma();
-    QTRY_VERIFY_WITH_TIMEOUT(!window->countdownRunning(), 2000);
+    window->middle().apply(now, [](Game& g) {
+        g.state.startwidth = 9;
+        g.paaohjelma();
+    });
+    now += 30'000'000;
+    window->middle().wake(now);
+    EXPECT_FALSE(countdownRunning());
     image = picture();
     EXPECT_EQ(tilesOf(image, kRed), 1);
     EXPECT_EQ(tilesOf(image, kBlue), 0);
@@ -180,10 +191,14 @@ TEST_F(WindowTest, thePictureFollowsStartHitMissAndTimeOut) {
     EXPECT_EQ(game().state.timedout, 1);
 }
 
-TEST_F(WindowTest, theCountdownShrinksTheBarFromItsRightEnd) {
-    start('E');
+TEST(Window, theCountdownShrinksTheBarFromItsRightEndOnTheRealClock) {
+    // The window's own alarm wakes the middle: 100 ms later the bar is shorter by whole ticks.
+    QtWindow window;
+    window.listenToTones([](int) {});
+    ASSERT_TRUE(activate(&window));
+    QTest::keyClick(&window, Qt::Key_F1);
     QTest::qWait(100);
-    const QRect bar = window->picture1()->geometry();
+    const QRect bar = window.picture1()->geometry();
     EXPECT_EQ(bar.left(), 100);
     EXPECT_LT(bar.width(), 600);
     EXPECT_EQ(bar.width() % 3, 0);
@@ -206,7 +221,7 @@ TEST_P(HitTest, lowerUpperAndCapsLockLettersAreTheSameHit) {
     start('E');
     type(GetParam().text, GetParam().key, GetParam().modifiers);
     EXPECT_EQ(game().state.score, 1);
-    EXPECT_TRUE(window->countdownRunning());
+    EXPECT_TRUE(countdownRunning());
 }
 
 INSTANTIATE_TEST_SUITE_P(Letters, HitTest,
@@ -224,7 +239,7 @@ TEST_P(MissTest, keysOutsideTheTableEndTheGameWithoutBlue) {
     EXPECT_EQ(tilesOf(image, kBlue), 0);
     EXPECT_EQ(tilesOf(image, kRed), 1);
     EXPECT_EQ(barLength(image), 0);
-    EXPECT_FALSE(window->countdownRunning());
+    EXPECT_FALSE(countdownRunning());
     EXPECT_EQ(beeps, 19);
 }
 
@@ -244,7 +259,7 @@ TEST_F(WindowTest, keysWithoutTextDoNothingDuringATurn) {
     for (Qt::Key key : {Qt::Key_Left, Qt::Key_Shift, Qt::Key_CapsLock, Qt::Key_F5}) {
         type(QString(), key);
     }
-    EXPECT_TRUE(window->countdownRunning());
+    EXPECT_TRUE(countdownRunning());
     EXPECT_EQ(beeps, 0);
 }
 
@@ -270,7 +285,7 @@ TEST_F(WindowTest, whatAnInputMethodCommitsIsTypedAndItsPreeditIsNot) {
     EXPECT_EQ(game().state.score, 1);
     commit.setCommitString(QStringLiteral("é"));
     QApplication::sendEvent(keyTarget(), &commit);
-    EXPECT_FALSE(window->countdownRunning());
+    EXPECT_FALSE(countdownRunning());
     EXPECT_EQ(tilesOf(picture(), kBlue), 0);
 }
 
@@ -279,9 +294,9 @@ TEST_F(WindowTest, aKeyAfterADeadKeyIsNeverThatKeyUntilStartForgetsIt) {
     // combine with: only the dead key's release tells.
     start('E');
     QTest::sendKeyEvent(QTest::Release, keyTarget(), Qt::Key_Dead_Acute, QString(), Qt::NoModifier);
-    EXPECT_TRUE(window->countdownRunning());
+    EXPECT_TRUE(countdownRunning());
     type("e", Qt::Key_E);
-    EXPECT_FALSE(window->countdownRunning());
+    EXPECT_FALSE(countdownRunning());
     EXPECT_EQ(tilesOf(picture(), kBlue), 0);
     start('E');
     QTest::sendKeyEvent(QTest::Release, keyTarget(), Qt::Key_Dead_Acute, QString(), Qt::NoModifier);
@@ -333,7 +348,7 @@ TEST_F(WindowTest, soundTogglesCaptionAndBeepsAndBackAgain) {
     QTest::keyClick(window->picture1(), Qt::Key_F3);  // during a turn, with the bar focused
     EXPECT_EQ(window->mnusound()->text(), "Äänet poissa");
     EXPECT_EQ(game().state.soundoff, 1);
-    EXPECT_TRUE(window->countdownRunning());
+    EXPECT_TRUE(countdownRunning());
     type("e", Qt::Key_E);
     type("w", Qt::Key_W);
     EXPECT_EQ(beeps, 1);
@@ -373,114 +388,32 @@ TEST_F(WindowTest, aTurnRepaintsOnlyWhatChanged) {
     EXPECT_LE(counter.tiles, 1) << "same target again: at most that tile redraws";
 }
 
-TEST(SlowMachine, aStalledEventLoopLosesNoTickAndRunsNoneTwice) {
-    // Wake-ups 35 ms apart deliver the 3 or 4 ticks due at each: a 30 px bar still takes
-    // exactly 10 ticks, never below 0 px, and the game ends once.
-    struct CountingWindow : Frmsormio {
-        std::vector<float> widths;
-        void setBarWidth(float px) override {
-            widths.push_back(px);
-            Frmsormio::setBarWidth(px);
-        }
-    } window;
-    int beeps = 0;
-    window.setBell([&] { ++beeps; });
-    window.game().mnustart_Click();
-    window.game().state.startwidth = 30;
-    window.game().paaohjelma();
-    window.widths.clear();
-    QElapsedTimer clock;
-    clock.start();
-    while (window.countdownRunning() && clock.elapsed() < 5000) {
-        QThread::msleep(35);
-        QApplication::processEvents();
-    }
-    const qint64 took = clock.elapsed();
-    QTest::qWait(100);
-    EXPECT_EQ(window.widths, (std::vector<float>{27, 24, 21, 18, 15, 12, 9, 6, 3, 0}));
-    EXPECT_EQ(beeps, 19);
-    EXPECT_GE(took, 100);
-    EXPECT_EQ(window.barWidth(), 0.0f);
-}
+class AlarmTest : public ::testing::TestWithParam<Alarm::Source> {};
 
-TEST_F(WindowTest, theSamplerDrawsOnceForEveryPeriodThatPassedBeforeAStart) {
-    // No wake-ups while idle, yet a Start sees the draw that a tick every 10 ms would have left.
-    std::int64_t now = 0;
-    window->setSamplerClock([&] { return now; });
-    Game reference(*window);
-    now = 35'000'000;  // three periods and a half
-    for (int i = 0; i < 3; ++i) {
-        reference.Tmr2_Timer();
-    }
-    QTest::keyClick(window.get(), Qt::Key_F1);
-    EXPECT_EQ(game().state.target, reference.state.sample);
-    const float first = game().state.target;
-    QTest::keyClick(window.get(), Qt::Key_F1);
-    EXPECT_EQ(game().state.target, first) << "no period passed: the same draw";
-}
-
-class TickerTest : public ::testing::TestWithParam<Ticker::Source> {};
-
-TEST_P(TickerTest, aTickThatStopsItsTickerEndsTheCatchUp) {
-    // Ten ticks are due at the first wake-up; the third stops the ticker and is the last.
-    int ticks = 0;
-    Ticker* self = nullptr;
-    Ticker ticker(
-        std::chrono::milliseconds(1),
-        [&] {
-            if (++ticks == 3) {
-                self->stop();
-            }
-        },
-        GetParam());
-    self = &ticker;
-    ticker.start();
-    QThread::msleep(10);
-    QTest::qWait(50);
-    EXPECT_EQ(ticks, 3);
-    EXPECT_FALSE(ticker.isActive());
-}
-
-TEST_P(TickerTest, aLongStallReplaysAtMostTheCatchUpLimit) {
-    int ticks = 0;
-    Ticker ticker(std::chrono::milliseconds(1), [&] { ++ticks; }, GetParam());
-    ticker.start();
-    QThread::msleep(400);
-    QApplication::processEvents();
-    ticker.stop();
-    EXPECT_GE(ticks, TickCount::kMaxCatchUp);
-    EXPECT_LE(ticks, TickCount::kMaxCatchUp + 5);
-}
-
-TEST_P(TickerTest, keepsToTheClockOverAHundredTicks) {
-    // However the event loop wakes, each tick arrives when as many periods of 2 ms have passed
-    // as ticks have been delivered, give or take one.
-    int ticks = 0;
-    qint64 lastTickNs = 0;
-    QElapsedTimer clock;
-    Ticker ticker(
-        std::chrono::milliseconds(2),
-        [&] {
-            ++ticks;
-            lastTickNs = clock.nsecsElapsed();
-        },
-        GetParam());
-    clock.start();
-    ticker.start();
-    while (ticks < 100 && clock.elapsed() < 5000) {
+TEST_P(AlarmTest, ringsOnceNeverBeforeItsMomentAndOnlyAtTheLastOneSet) {
+    std::vector<std::int64_t> rang;
+    Alarm alarm([&](std::int64_t now) { rang.push_back(now); }, GetParam());
+    const std::int64_t start = Alarm::nowNs();
+    alarm.set(start + 50'000'000);  // replaced before it rings
+    alarm.set(start + 3'000'000);
+    QElapsedTimer waited;
+    waited.start();
+    while (rang.empty() && waited.elapsed() < 2000) {
         QApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
-    ticker.stop();
-    const qint64 periodsPassed = lastTickNs / 2'000'000;
-    EXPECT_GE(ticks, 100);
-    EXPECT_GE(ticks, periodsPassed - 1);
-    EXPECT_LE(ticks, periodsPassed + 1);
+    ASSERT_EQ(rang.size(), 1u);
+    EXPECT_GE(rang[0], start + 3'000'000) << "rang early";
+    EXPECT_FALSE(alarm.isSet());
+    alarm.set(Alarm::nowNs() + 1'000'000);
+    alarm.set(Alarm::kOff);
+    QTest::qWait(60);
+    EXPECT_EQ(rang.size(), 1u) << "an alarm turned off rang";
 }
 
-INSTANTIATE_TEST_SUITE_P(Sources, TickerTest,
-                         ::testing::Values(Ticker::Source::Kernel, Ticker::Source::QtTimer),
+INSTANTIATE_TEST_SUITE_P(Sources, AlarmTest,
+                         ::testing::Values(Alarm::Source::Kernel, Alarm::Source::QtTimer),
                          [](const auto& info) {
-                             return info.param == Ticker::Source::Kernel ? "kernel" : "qt_timer";
+                             return info.param == Alarm::Source::Kernel ? "kernel" : "qt_timer";
                          });
 
 // Run once per display scale (QT_SCALE_FACTOR, set by the test list): 100 % here, and the

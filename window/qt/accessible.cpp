@@ -2,8 +2,8 @@
 
 #include <QAccessibleWidget>
 
-#include "frmsormio.h"
 #include "label.h"
+#include "qt_window.h"
 #include "reader.h"
 
 namespace sormio {
@@ -17,7 +17,7 @@ class LabelAccessible : public QAccessibleWidget {
     // The lit tile holds the screen reader's focus once a turn has told it.
     QAccessible::State state() const override {
         QAccessible::State state = QAccessibleWidget::state();
-        if (const auto* window = dynamic_cast<const Frmsormio*>(widget()->window());
+        if (const auto* window = dynamic_cast<const QtWindow*>(widget()->window());
             window != nullptr && window->announced() == widget()) {
             state.focusable = true;
             state.focused = true;
@@ -31,7 +31,7 @@ class LabelAccessible : public QAccessibleWidget {
             case QAccessible::Name:
                 return label->text().trimmed();
             case QAccessible::Description:
-                if (!label->isTile()) {
+                if (!label->hasBorder()) {  // not a tile
                     return QAccessibleWidget::text(t);
                 }
                 return QString::fromUtf8(reader::tileState(label->background()));
@@ -43,7 +43,7 @@ class LabelAccessible : public QAccessibleWidget {
 
 class BarAccessible : public QAccessibleWidget, public QAccessibleValueInterface {
   public:
-    BarAccessible(Bar* bar, const Frmsormio& window)
+    BarAccessible(Bar* bar, const QtWindow& window)
         : QAccessibleWidget(bar, QAccessible::ProgressBar), window_(window) {}
 
     void* interface_cast(QAccessible::InterfaceType type) override {
@@ -55,7 +55,7 @@ class BarAccessible : public QAccessibleWidget, public QAccessibleValueInterface
 
     QString text(QAccessible::Text t) const override {
         if (t == QAccessible::Name) {
-            return QString::fromStdString(reader::barName(window_.game().state));
+            return qText(window_.middle().telling().key);
         }
         return QAccessibleWidget::text(t);
     }
@@ -67,7 +67,7 @@ class BarAccessible : public QAccessibleWidget, public QAccessibleValueInterface
     QVariant minimumStepSize() const override { return reader::BarValue::kStep; }
 
   private:
-    const Frmsormio& window_;
+    const QtWindow& window_;
 };
 
 QAccessibleInterface* accessibleFor(const QString&, QObject* object) {

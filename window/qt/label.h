@@ -30,7 +30,7 @@ class Label : public QWidget {
     QString text() const { return text_; }
     void setText(const QString& text);
     Rgb background() const { return background_; }
-    bool isTile() const { return border_; }
+    bool hasBorder() const { return border_; }
     void setBackground(Rgb colour);
 
   protected:

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "frmsormio.h"
+#include "qt_window.h"
 
 namespace {
 
@@ -108,10 +108,9 @@ int main(int, char**) {
     QApplication::setStyle(new GameStyle);
     // Ties the window to its desktop entry (and icon) where the window system asks for it.
     QGuiApplication::setDesktopFileName(sormio::qText(sormio::windowDescription().appId));
-    sormio::Frmsormio window;
+    sormio::QtWindow window;
     EndOnClose endOnClose;
     window.installEventFilter(&endOnClose);
-    window.startSoundAfterFirstFrame();
     const int status = QApplication::exec();
     // Reached only if Qt quits without closing the window. As on a close, the program ends
     // without tearing down the window system's connection, which Qt's Wayland plugin can wait

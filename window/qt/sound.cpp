@@ -357,8 +357,12 @@ Sound::~Sound() {
     }
 }
 
-void Sound::start() {
+void Sound::open() {
     if (thread_.joinable()) {
+        if (!connected()) {
+            retry_.store(true);
+            wake();
+        }
         return;
     }
     wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -374,22 +378,19 @@ void Sound::start() {
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
-bool Sound::beep() {
-    if (!ready_.load(std::memory_order_acquire)) {
+bool Sound::play(int n) {
+    if (!connected()) {
         retry_.store(true);
         wake();
         return false;
     }
-    requested_.fetch_add(1);
+    requested_.fetch_add(n);
     wake();
     return true;
 }
 
 void Sound::drop() {
     drops_.fetch_add(1);
-    if (!ready_.load(std::memory_order_acquire)) {
-        retry_.store(true);
-    }
     wake();
 }
 

@@ -10,15 +10,15 @@ namespace sormio {
 // through its PulseAudio interface, whichever answers.
 //
 // Everything that talks to the server runs on a thread of its own, so the window's thread only
-// ever touches a few atomics and writes one eventfd: beep() returns in microseconds whether the
+// ever touches a few atomics and writes one eventfd: play() returns in microseconds whether the
 // server is fast, slow, hung or gone. While no server plays (none running, refused, lost, or
-// not yet connected) beep() says so and the caller rings the window system's bell instead. A
-// lost server is looked for again only when the game asks for a tone or starts a game, never
-// by polling, so an idle game costs nothing.
+// not yet connected) play() says so, and the game rings the window system's bell instead. A
+// lost server is looked for again only when the game asks for a tone or opens the audio again,
+// never by polling, so an idle game costs nothing.
 class Sound {
   public:
     // Called on the sound thread with the number of tones that a lost server did not play, so
-    // that the bell can ring for them.
+    // that the game can ring the bell for them.
     using Unplayed = std::function<void(int tones)>;
 
     explicit Sound(Unplayed unplayed);
@@ -26,14 +26,15 @@ class Sound {
     Sound(const Sound&) = delete;
     Sound& operator=(const Sound&) = delete;
 
-    // Starts the sound thread, which connects in the background.
-    void start();
-    // Queues one tone. False when no server would play it now: ring the bell instead.
-    bool beep();
-    // Drops every tone not yet heard, so that a new game's first tone sounds at once.
+    // Starts the sound thread, which connects in the background; once started, looks again
+    // for a server that was lost.
+    void open();
+    // Queues n tones. False when no server would play them now.
+    bool play(int n);
+    // Drops every tone not yet heard.
     void drop();
     // A server is connected and its playback stream is ready.
-    bool playing() const { return ready_.load(std::memory_order_acquire); }
+    bool connected() const { return ready_.load(std::memory_order_acquire); }
 
   private:
     struct Loop;

@@ -1,4 +1,4 @@
-#include "frmsormio.h"
+#include "qt_window.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -9,15 +9,12 @@
 #include <QPainter>
 #include <QScreen>
 #include <QTimer>
-#include <algorithm>
-#include <cmath>
 
 #include "accessible.h"
 #include "fonts.h"
 #include "icons/keyboard16.xpm"
 #include "icons/keyboard32.xpm"
 #include "key_table.h"
-#include "reader.h"
 
 namespace sormio {
 
@@ -25,10 +22,6 @@ namespace {
 
 QRect qRect(const Rect& r) {
     return {r.left, r.top, r.width, r.height};
-}
-
-std::chrono::milliseconds periodOf(std::string_view timer) {
-    return std::chrono::milliseconds(windowDescription().control(timer).periodMs);
 }
 
 bool isDeadKey(int key) {
@@ -42,35 +35,13 @@ std::u16string_view utf16(const QString& text) {
 
 }  // namespace
 
-Frmsormio::Frmsormio()
-    : game_(*this),
-      pressKey_([this](std::uint8_t code) {
-          if (barTakesKeys()) {
-              std::int16_t keyascii = code;
-              picture1_KeyPress(keyascii);
-          }
-      }),
-      tmr2_(periodOf("Tmr2"), [this](std::int64_t n) { game_.samplerTicks(n); }),
-      tmr1_(periodOf("Tmr1"),
-            [this] {
-                game_.Tmr1_Timer();
-                tellIfGameEnded();
-            }),
+QtWindow::QtWindow()
+    : middle_(*this),
+      alarm_([this](std::int64_t now) { middle_.wake(now); }),
       sound_([this](int tones) {
-          // From the sound thread: a lost server's tones are rung on the window's thread.
+          // From the sound thread: what a lost server did not play is handed back to the window's.
           QMetaObject::invokeMethod(
-              this,
-              [tones] {
-                  for (int i = 0; i < tones; ++i) {
-                      QApplication::beep();
-                  }
-              },
-              Qt::QueuedConnection);
-      }),
-      bell_([this] {
-          if (!sound_.beep()) {
-              QApplication::beep();
-          }
+              this, [this, tones] { middle_.tonesLost(tones); }, Qt::QueuedConnection);
       }) {
     const WindowDescription& description = windowDescription();
     setObjectName(qText(description.name));
@@ -82,13 +53,17 @@ Frmsormio::Frmsormio()
     setWindowIcon(icon);
     buildMenu();
     buildControls();
-    tmr2_.start();
-    Form_Load();
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        adjustSize();
+        move(screen->availableGeometry().center() - rect().center());
+    }
+    show();
+    middle_.Form_Load(now());
 }
 
-Frmsormio::~Frmsormio() = default;
+QtWindow::~QtWindow() = default;
 
-void Frmsormio::buildMenu() {
+void QtWindow::buildMenu() {
     // The menu belongs in the window, above the client area, not in a desktop's global menu
     // bar; not asking the session bus for one also saves start-up time.
     QCoreApplication::setAttribute(Qt::AA_DontUseNativeMenuBar);
@@ -99,13 +74,13 @@ void Frmsormio::buildMenu() {
         QAction* action = mnuohjelma->addAction(qText(item.caption), [this, &item] {
             switch (item.command) {
                 case Command::Start:
-                    mnustart_Click();
+                    middle_.mnustart_Click(now());
                     break;
                 case Command::Sound:
-                    mnusound_Click();
+                    middle_.mnusound_Click();
                     break;
                 case Command::Quit:
-                    mnuquit_Click();
+                    middle_.mnuquit_Click();
                     break;
             }
         });
@@ -122,7 +97,7 @@ void Frmsormio::buildMenu() {
     }
 }
 
-void Frmsormio::buildControls() {
+void QtWindow::buildControls() {
     const WindowDescription& description = windowDescription();
     auto* client = new QWidget(this);
     client->setObjectName(QStringLiteral("client"));
@@ -140,11 +115,11 @@ void Frmsormio::buildControls() {
             continue;
         }
         if (control.kind != ControlKind::Label) {
-            continue;  // the timers are the tickers above
+            continue;  // the timers are the middle's
         }
         auto* label = new Label(client, control, gameFont(*control.font));
         if (control.index >= 0) {
-            lblkirjain_[control.index] = label;
+            lblkirjain_[static_cast<std::size_t>(control.index)] = label;
         } else if (control.name == "Label1") {
             label1_ = label;
         } else if (control.name == "Lblpisteet") {
@@ -161,154 +136,147 @@ void Frmsormio::buildControls() {
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 }
 
-void Frmsormio::Form_Load() {
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        adjustSize();
-        move(screen->availableGeometry().center() - rect().center());
+void QtWindow::setClock(Clock clock) {
+    clock_ = std::move(clock);
+    byHand_ = true;
+    alarm_.set(Alarm::kOff);
+}
+
+void QtWindow::draw(unsigned changes) {
+    const View& view = middle_.view();
+    if ((changes & Change::Tiles) != 0) {
+        for (int t = 0; t < KeyTable::kKeys; ++t) {
+            lblkirjain_[static_cast<std::size_t>(t)]->setBackground(
+                view.tiles[static_cast<std::size_t>(t)]);
+        }
     }
-    show();
-    picture1_->hide();
-    picture1_->setEnabled(false);
-}
-
-void Frmsormio::startSoundAfterFirstFrame() {
-    client()->installEventFilter(this);
-}
-
-bool Frmsormio::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == client() && event->type() == QEvent::Paint) {
-        client()->removeEventFilter(this);
-        // Queued: the frame is painted and handed to the window system first.
-        QTimer::singleShot(0, this, [this] { sound_.start(); });
+    if ((changes & Change::Bar) != 0) {
+        picture1_->resize(view.barWidth, picture1_->drawn().height);
+        picture1_->setVisible(view.barShown);
+        picture1_->setEnabled(view.barEnabled);
+        moveFocusToMatchBar();
     }
-    return QMainWindow::eventFilter(watched, event);
-}
-
-void Frmsormio::mnustart_Click() {
-    sound_.drop();  // what is left of the last game's tones would only delay this one's
-    tmr2_.settle();
-    picture1_->dropComposition();  // a dead key before Start is not part of this game
-    if (!accessibleDescription().isEmpty()) {
-        setAccessibleDescription({});
+    if ((changes & Change::Score) != 0) {
+        lblpisteet_->setText(qText(view.score));
+        lblpisteet_->setVisible(view.scoreShown);
     }
-    game_.mnustart_Click();
-    tellTurn();
-}
-
-void Frmsormio::tellIfGameEnded() {
-    if (barTakesKeys() || !QAccessible::isActive() || !accessibleDescription().isEmpty()) {
-        return;
+    if ((changes & Change::SoundItem) != 0) {
+        mnusound_->setText(qText(view.soundCaption));
     }
-    // Set on the window, which holds the focus from now on: read with it, and told at once.
-    const QString ending = QString::fromStdString(reader::ending(game_.state));
-    setAccessibleDescription(ending);
-#if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
-    // A screen reader that reads the window's title only, as the focus comes back after the
-    // key it echoed (Orca 48), still says the sentence when asked to announce it.
-    QAccessibleAnnouncementEvent announcement(this, ending);
-    announcement.setPoliteness(QAccessible::AnnouncementPoliteness::Assertive);
-    QAccessible::updateAccessibility(&announcement);
-#endif
+    if ((changes & Change::Turn) != 0) {
+        tellTurn();
+    }
+    if ((changes & Change::Ending) != 0) {
+        tellEnding();
+    }
 }
 
-void Frmsormio::mnusound_Click() {
-    mnusound_->setText(qText(toggleSound(game_.state)));
+void QtWindow::wakeAt(std::int64_t atNs) {
+    if (!byHand_) {
+        alarm_.set(atNs == Platform::kNever ? Alarm::kOff : atNs);
+    }
 }
 
-void Frmsormio::mnuquit_Click() {
+void QtWindow::openAudio() {
+    if (!listener_) {
+        sound_.open();
+    }
+}
+
+bool QtWindow::playTones(int n) {
+    if (listener_) {
+        listener_(n);
+        return true;
+    }
+    return sound_.play(n);
+}
+
+void QtWindow::dropTones() {
+    sound_.drop();
+}
+
+void QtWindow::ringBell() {
+    if (listener_) {
+        listener_(1);
+    } else {
+        QApplication::beep();
+    }
+}
+
+void QtWindow::quit() {
     QApplication::quit();
 }
 
-void Frmsormio::paintTile(int tile, TileColour colour) {
-    lblkirjain_[tile]->setBackground(rgbOf(colour));
+bool QtWindow::barTakesKeys() const {
+    return picture1_->isVisible() && picture1_->isEnabled();
 }
 
-void Frmsormio::tellTurn() {
+void QtWindow::moveFocusToMatchBar() {
+    if (barTakesKeys()) {
+        picture1_->setFocus();
+    } else if (picture1_->hasFocus() || QApplication::focusWidget() == picture1_) {
+        // A half-typed composition is no longer anybody's.
+        QGuiApplication::inputMethod()->reset();
+        announced_ = nullptr;
+        setFocus();
+    }
+}
+
+void QtWindow::tellTurn() {
     if (!QAccessible::isActive() || !barTakesKeys()) {
         return;
     }
     // The screen reader's focus moves to the lit tile, named by the key to press, so that a
     // screen reader speaks the key at every turn: the bar holds the keyboard focus throughout,
     // and a screen reader tells nothing of a focus that does not move. Keys still go to the bar.
-    QWidget* tile =
-        lblkirjain_[KeyTable::tileOfKey(KeyTable::keyOfValue(game_.state.target).value_or(0))];
-    if (announced_ != tile) {
+    const Telling& telling = middle_.telling();
+    const auto key = KeyTable::keyOfCharCode(static_cast<unsigned char>(telling.key.at(0)));
+    QWidget* tile = lblkirjain_[static_cast<std::size_t>(KeyTable::tileOfKey(key.value_or(0)))];
+    if (!telling.sameKey || announced_ != tile) {
         tell(tile);
         return;
     }
     // The same tile again: told by the bar, also named by the key, and a moment later by the
     // tile once more, for a screen reader that took the focus to the bar itself on the key.
     tell(picture1_);
-    const std::uint64_t turn = turnsTold_;
+    const std::uint64_t turn = telling.turn;
     QTimer::singleShot(150, this, [this, tile, turn] {
-        if (turn == turnsTold_ && barTakesKeys()) {
+        if (turn == middle_.telling().turn && barTakesKeys()) {
             tell(tile);
         }
     });
 }
 
-void Frmsormio::tell(QWidget* focus) {
+void QtWindow::tell(QWidget* focus) {
     announced_ = focus;
-    ++turnsTold_;
     QAccessibleEvent event(focus, QAccessible::Focus);
     QAccessible::updateAccessibility(&event);
 }
 
-float Frmsormio::barWidth() const {
-    return static_cast<float>(picture1_->width());
-}
-
-void Frmsormio::setBarWidth(float px) {
-    picture1_->resize(barPixels(px), picture1_->drawn().height);
-}
-
-void Frmsormio::setBarShown(bool on) {
-    picture1_->setVisible(on);
-    moveFocusToMatchBar();
-}
-
-void Frmsormio::setBarEnabled(bool on) {
-    picture1_->setEnabled(on);
-    moveFocusToMatchBar();
-}
-
-bool Frmsormio::barTakesKeys() const {
-    return picture1_->isVisible() && picture1_->isEnabled();
-}
-
-void Frmsormio::moveFocusToMatchBar() {
-    if (barTakesKeys()) {
-        picture1_->setFocus();
-    } else if (picture1_->hasFocus() || QApplication::focusWidget() == picture1_) {
-        picture1_->dropComposition();
-        announced_ = nullptr;
-        setFocus();
+void QtWindow::tellEnding() {
+    const std::string& ending = middle_.telling().ending;
+    if (ending.empty()) {
+        if (!accessibleDescription().isEmpty()) {
+            setAccessibleDescription({});
+        }
+        return;
     }
-}
-
-void Frmsormio::setCountdown(bool on) {
-    if (on) {
-        tmr1_.start();
-    } else {
-        tmr1_.stop();
+    if (!QAccessible::isActive()) {
+        return;
     }
+    // Set on the window, which holds the focus from now on: read with it, and told at once.
+    const QString sentence = qText(ending);
+    setAccessibleDescription(sentence);
+#if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
+    // A screen reader that reads the window's title only, as the focus comes back after the
+    // key it echoed (Orca 48), still says the sentence when asked to announce it.
+    QAccessibleAnnouncementEvent announcement(this, sentence);
+    announcement.setPoliteness(QAccessible::AnnouncementPoliteness::Assertive);
+    QAccessible::updateAccessibility(&announcement);
+#endif
 }
 
-void Frmsormio::setScoreCaption(const std::string& text) {
-    lblpisteet_->setText(QString::fromStdString(text));
-}
-
-void Frmsormio::showScore() {
-    lblpisteet_->show();
-}
-
-void Frmsormio::beep() {
-    if (bell_) {
-        bell_();
-    }
-}
-
-Bar::Bar(QWidget* parent, Frmsormio& window, const Control& control)
+Bar::Bar(QWidget* parent, QtWindow& window, const Control& control)
     : QWidget(parent), window_(window), control_(control) {
     setObjectName(qText(control.name));
     setGeometry(qRect(control.geometry));
@@ -330,12 +298,12 @@ void Bar::paintEvent(QPaintEvent*) {
 void Bar::keyPressEvent(QKeyEvent* event) {
     if (event->text().isEmpty()) {
         if (isDeadKey(event->key())) {
-            window_.keyEntry().deadKey();  // no compose at all: the dead key itself comes here
+            window_.middle().deadKey();  // no compose at all: the dead key itself comes here
         }
         QWidget::keyPressEvent(event);  // arrows, modifiers, function keys: not the game's
         return;
     }
-    window_.keyEntry().keyText(utf16(event->text()), window_.pressKey());
+    window_.middle().keyText(utf16(event->text()), window_.now());
     event->accept();
 }
 
@@ -343,20 +311,15 @@ void Bar::keyReleaseEvent(QKeyEvent* event) {
     // A dead key's press is taken by the platform's compose, or arrives without text; its
     // release still comes here.
     if (isDeadKey(event->key())) {
-        window_.keyEntry().deadKey();
+        window_.middle().deadKey();
     }
     QWidget::keyReleaseEvent(event);
 }
 
 void Bar::inputMethodEvent(QInputMethodEvent* event) {
     // Only what is committed counts; a pre-edit is the input method's business until then.
-    window_.keyEntry().committed(utf16(event->commitString()), window_.pressKey());
+    window_.middle().committed(utf16(event->commitString()), window_.now());
     event->accept();
-}
-
-void Bar::dropComposition() {
-    window_.keyEntry().forget();
-    QGuiApplication::inputMethod()->reset();
 }
 
 }  // namespace sormio

@@ -1,0 +1,250 @@
+#include "frmsormio.h"
+
+#include <chrono>
+#include <cmath>
+
+#include "reader.h"
+
+namespace sormio {
+
+namespace {
+
+std::chrono::milliseconds periodOf(std::string_view timer) {
+    return std::chrono::milliseconds(windowDescription().control(timer).periodMs);
+}
+
+}  // namespace
+
+Frmsormio::Frmsormio(Platform& platform, Sampler sampler)
+    : platform_(platform),
+      game_(*this, sampler),
+      press_([this](std::uint8_t code) { press(code); }),
+      sampler_(periodOf("Tmr2")),
+      countdownTicks_(periodOf("Tmr1")) {
+    const WindowDescription& description = windowDescription();
+    for (int t = 0; t < KeyTable::kKeys; ++t) {
+        view_.tiles[static_cast<std::size_t>(t)] = description.tile(t).background;
+    }
+    const Control& bar = description.control("Picture1");
+    view_.barWidth = bar.geometry.width;
+    view_.barShown = bar.visible;
+    view_.barEnabled = bar.enabled;
+    const Control& score = description.control("Lblpisteet");
+    view_.score = score.caption;
+    view_.scoreShown = score.visible;
+    view_.soundCaption = texts().soundOn;
+}
+
+void Frmsormio::Form_Load(std::int64_t nowNs) {
+    nowNs_ = nowNs;
+    sampler_.start(nowNs);
+    setBarShown(false);
+    setBarEnabled(false);
+    changes_ = Change::Everything;
+    finish();
+}
+
+void Frmsormio::settle(std::int64_t nowNs) {
+    nowNs_ = nowNs > nowNs_ ? nowNs : nowNs_;
+    game_.samplerTicks(sampler_.take(sampler_.dueBy(nowNs_), TickCount::kNoLimit));
+    if (countdown_) {
+        // A tick that runs the bar out stops the countdown, and with it the rest of the backlog.
+        for (std::int64_t n = countdownTicks_.take(countdownTicks_.dueBy(nowNs_),
+                                                   TickCount::kMaxCatchUp);
+             n > 0 && countdown_; --n) {
+            game_.Tmr1_Timer();
+        }
+    }
+}
+
+void Frmsormio::mnustart_Click(std::int64_t nowNs) {
+    // The last game's ticks come first (it may have run out meanwhile). What is left of its
+    // tones, those of that end included, would only delay this game's: dropped. The first game
+    // opens the audio, and a later one looks again for audio that was lost.
+    settle(nowNs);
+    beeps_ = 0;
+    platform_.openAudio();
+    platform_.dropTones();
+    keyEntry_.forget();  // a dead key or half a character before Start is not this game's
+    if (!telling_.ending.empty()) {
+        telling_.ending.clear();
+        changes_ |= Change::Ending;
+    }
+    playing_ = true;
+    game_.mnustart_Click();
+    finish();
+}
+
+void Frmsormio::mnusound_Click() {
+    view_.soundCaption = toggleSound(game_.state);
+    changes_ |= Change::SoundItem;
+    finish();
+}
+
+void Frmsormio::mnuquit_Click() {
+    platform_.quit();
+}
+
+void Frmsormio::keyText(std::u16string_view text, std::int64_t nowNs) {
+    settle(nowNs);
+    keyEntry_.keyText(text, press_);
+    finish();
+}
+
+void Frmsormio::keyText(std::u32string_view text, std::int64_t nowNs) {
+    settle(nowNs);
+    keyEntry_.keyText(text, press_);
+    finish();
+}
+
+void Frmsormio::committed(std::u16string_view text, std::int64_t nowNs) {
+    settle(nowNs);
+    keyEntry_.committed(text, press_);
+    finish();
+}
+
+void Frmsormio::committed(std::u32string_view text, std::int64_t nowNs) {
+    settle(nowNs);
+    keyEntry_.committed(text, press_);
+    finish();
+}
+
+void Frmsormio::unit(char16_t unit, std::int64_t nowNs) {
+    settle(nowNs);
+    keyEntry_.unit(unit, press_);
+    finish();
+}
+
+void Frmsormio::deadKey() {
+    keyEntry_.deadKey();
+}
+
+void Frmsormio::press(std::uint8_t code) {
+    // Only a bar that takes keys hands them on: after a miss, the rest of the text goes nowhere.
+    if (view_.barTakesKeys()) {
+        std::int16_t keyascii = code;
+        game_.picture1_KeyPress(keyascii);
+    }
+}
+
+void Frmsormio::wake(std::int64_t nowNs) {
+    settle(nowNs);
+    finish();
+}
+
+std::int64_t Frmsormio::countdownEndsAt() const {
+    if (!countdown_) {
+        return Platform::kNever;
+    }
+    // Each tick takes kCountdownStep off the bar; the one that leaves it no wider than
+    // kTimeoutWidth ends the turn, and a bar that is already that narrow ends at the next.
+    const float steps = (barWidth() - Game::kTimeoutWidth) / Game::kCountdownStep;
+    const std::int64_t ticks = steps > 1.0f ? static_cast<std::int64_t>(std::ceil(steps)) : 1;
+    return countdownTicks_.deadlineOf(countdownTicks_.delivered() + ticks);
+}
+
+void Frmsormio::tonesLost(int n) {
+    for (int i = 0; i < n; ++i) {
+        platform_.ringBell();
+    }
+}
+
+void Frmsormio::apply(std::int64_t nowNs, const std::function<void(Game&)>& change) {
+    settle(nowNs);
+    change(game_);
+    finish();
+}
+
+void Frmsormio::finish() {
+    if (beeps_ > 0) {
+        const int n = beeps_;
+        beeps_ = 0;
+        if (!platform_.playTones(n)) {
+            tonesLost(n);
+        }
+    }
+    if (playing_ && !view_.barTakesKeys()) {
+        // The game is over: told once, and no key typed before it is part of the next.
+        playing_ = false;
+        keyEntry_.forget();
+        telling_.key.clear();
+        telling_.ending = reader::ending(game_.state);
+        changes_ |= Change::Ending;
+    } else if (lit_ && view_.barTakesKeys()) {
+        const std::string key = reader::barName(game_.state);
+        telling_.sameKey = key == telling_.key;
+        telling_.key = key;
+        ++telling_.turn;
+        changes_ |= Change::Turn;
+    }
+    lit_ = false;
+    // Every turn paints all tiles black and one red: only a different picture is a change.
+    if ((changes_ & Change::Tiles) != 0 && view_.tiles == drawnTiles_) {
+        changes_ &= ~static_cast<unsigned>(Change::Tiles);
+    }
+    drawnTiles_ = view_.tiles;
+    if (changes_ != 0) {
+        const unsigned changes = changes_;
+        changes_ = 0;
+        platform_.draw(changes);
+    }
+    platform_.wakeAt(countdown_ ? countdownTicks_.deadlineOf(countdownTicks_.delivered() + 1)
+                                : Platform::kNever);
+}
+
+void Frmsormio::paintTile(int tile, TileColour colour) {
+    Rgb& background = view_.tiles[static_cast<std::size_t>(tile)];
+    if (background != rgbOf(colour)) {
+        background = rgbOf(colour);
+        changes_ |= Change::Tiles;
+    }
+    if (colour == TileColour::Red) {
+        lit_ = true;  // a new turn, also when its key is the last one's
+    }
+}
+
+void Frmsormio::setBarWidth(float px) {
+    const int width = barPixels(px);
+    if (width != view_.barWidth) {
+        view_.barWidth = width;
+        changes_ |= Change::Bar;
+    }
+}
+
+void Frmsormio::setBarShown(bool on) {
+    if (on != view_.barShown) {
+        view_.barShown = on;
+        changes_ |= Change::Bar;
+    }
+}
+
+void Frmsormio::setBarEnabled(bool on) {
+    if (on != view_.barEnabled) {
+        view_.barEnabled = on;
+        changes_ |= Change::Bar;
+    }
+}
+
+void Frmsormio::setCountdown(bool on) {
+    // Every turn counts its ticks from its own start, a turn restarted mid-way included.
+    if (on) {
+        countdownTicks_.start(nowNs_);
+    }
+    countdown_ = on;
+}
+
+void Frmsormio::setScoreCaption(const std::string& text) {
+    if (text != view_.score) {
+        view_.score = text;
+        changes_ |= Change::Score;
+    }
+}
+
+void Frmsormio::showScore() {
+    if (!view_.scoreShown) {
+        view_.scoreShown = true;
+        changes_ |= Change::Score;
+    }
+}
+
+}  // namespace sormio

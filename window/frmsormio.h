@@ -1,0 +1,180 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <string>
+#include <string_view>
+
+#include "description.h"
+#include "game.h"
+#include "key_entry.h"
+#include "key_table.h"
+#include "screen.h"
+#include "ticks.h"
+
+namespace sormio {
+
+// What the window shows now. Every platform draws exactly this.
+struct View {
+    std::array<Rgb, KeyTable::kKeys> tiles{};  // backgrounds, by tile index
+    int barWidth = 0;                          // whole pixels, 0..the drawn width
+    bool barShown = false;
+    bool barEnabled = false;
+    std::string score;  // the score label's caption
+    bool scoreShown = false;
+    std::string_view soundCaption;  // the sound item's caption
+
+    // A shown and enabled bar holds the keyboard focus and takes the player's keys.
+    bool barTakesKeys() const { return barShown && barEnabled; }
+};
+
+// What a screen reader is told, the same on every platform.
+struct Telling {
+    // The key to press while a turn runs ("E"); empty outside a turn.
+    std::string key;
+    // Counts the turns told: every Start and every hit is a new one, also when its key is the
+    // same as the last.
+    std::uint64_t turn = 0;
+    // This turn's key is the one told last, with no end of a game in between: a screen reader
+    // that speaks only what changed would say nothing of it.
+    bool sameKey = false;
+    // How the last game ended, from its end until the next Start; empty otherwise.
+    std::string ending;
+};
+
+// Bits of Platform::draw(): what changed since the platform last drew.
+struct Change {
+    static constexpr unsigned Tiles = 1u << 0;
+    static constexpr unsigned Bar = 1u << 1;
+    static constexpr unsigned Score = 1u << 2;
+    static constexpr unsigned SoundItem = 1u << 3;
+    static constexpr unsigned Turn = 1u << 4;    // a new turn to tell: key, turn and sameKey
+    static constexpr unsigned Ending = 1u << 5;  // Telling::ending set, or cleared by a Start
+    static constexpr unsigned Everything = (1u << 6) - 1;
+};
+
+// What Frmsormio asks of the platform it runs on. Every call comes on the window's thread, at
+// the end of one of Frmsormio's calls, never in the middle of the rules.
+class Platform {
+  public:
+    static constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::max();
+
+    virtual ~Platform() = default;
+
+    // Draws again what `changes` (bits of Change) names, from Frmsormio::view() and telling():
+    // at once or with the next frame, but in that order: the bar (and with it the keyboard
+    // focus) before the turn is told.
+    virtual void draw(unsigned changes) = 0;
+    // Frmsormio::wake() is wanted at `atNs` on the clock the platform passes in: not before
+    // (a turn must not end early), and as soon after as it can; or never. Replaces the last.
+    virtual void wakeAt(std::int64_t atNs) = 0;
+    // Opens the audio unless it is open. It may answer later: nothing waits for it.
+    virtual void openAudio() = 0;
+    // Queues n of the game's tones (Tone::slot(), each a tone and its silence) behind those
+    // not yet heard. False when no audio would play them now.
+    virtual bool playTones(int n) = 0;
+    // Forgets every tone not yet heard.
+    virtual void dropTones() = 0;
+    // The platform's alert sound, once.
+    virtual void ringBell() = 0;
+    // Ends the program there and then; a page, as far as a page can.
+    virtual void quit() = 0;
+};
+
+// The game's window as every platform runs it: the rules, and all that happens around them,
+// decided here once. A platform turns its events into the calls below, each with the time of
+// its monotonic clock, and draws, sounds and tells what Platform is asked.
+//
+// The turn cycle. Form_Load() leaves the bar hidden and disabled, so no key counts yet; the
+// sampler's ticks are counted from then on, never woken for. mnustart_Click() opens the audio
+// (the first game's), drops the last game's tones, forgets a pending dead key and the last
+// ending, takes the sampler's latest draw and runs the rules' Start: one red tile, a full bar
+// that takes keys, the countdown on. The platform draws that, tells the key to press and is
+// asked to wake the middle at the countdown's next tick; wake() delivers every tick due by
+// then. Typed text first settles the ticks due by the time it was typed (a key after the bar
+// ran out is too late however late it is handled), then becomes key presses through the shared
+// key entry, each handed to the rules only while the bar takes keys. A hit beeps, scores and
+// lights the next key, told again even when it is the same one; a miss, or a bar that runs out,
+// ends the game: the bar stops taking keys, 19 tones sound, and how the game ended is told
+// once, until the next Start clears it. Tones go to the platform's audio, or where none plays
+// to its bell.
+class Frmsormio final : private Screen {
+  public:
+    explicit Frmsormio(Platform& platform, Sampler sampler = Sampler{});
+
+    // The window is up: the bar hidden and disabled, everything drawn, the sampler running.
+    void Form_Load(std::int64_t nowNs);
+
+    void mnustart_Click(std::int64_t nowNs);
+    void mnusound_Click();
+    void mnuquit_Click();
+
+    // The text of one key press as the platform's key event carries it.
+    void keyText(std::u16string_view text, std::int64_t nowNs);
+    void keyText(std::u32string_view text, std::int64_t nowNs);
+    // What an input method or the platform's compose committed.
+    void committed(std::u16string_view text, std::int64_t nowNs);
+    void committed(std::u32string_view text, std::int64_t nowNs);
+    // One UTF-16 unit of a character message.
+    void unit(char16_t unit, std::int64_t nowNs);
+    // A dead key or Compose went down (or up): the next key is not itself.
+    void deadKey();
+
+    // The countdown's ticks that have fallen due by nowNs. Called when Platform::wakeAt's time
+    // has come, or at any other time: a tick is delivered once, and none early.
+    void wake(std::int64_t nowNs);
+    // When the countdown runs out if no key comes, for a platform that draws once a frame and
+    // would otherwise end such a turn at the next one; kNever while it does not run.
+    std::int64_t countdownEndsAt() const;
+    bool countdownRunning() const { return countdown_; }
+
+    // Tones that the audio lost before they were heard: the bell rings for each.
+    void tonesLost(int n);
+
+    const View& view() const { return view_; }
+    const Telling& telling() const { return telling_; }
+    const Game& game() const { return game_; }
+
+    // Runs `change` on the rules as one of the calls above would, with everything that
+    // follows such a call: for a test or a benchmark that sets up a turn of its own.
+    void apply(std::int64_t nowNs, const std::function<void(Game&)>& change);
+
+  private:
+    // Screen: the rules draw into the view.
+    void paintTile(int tile, TileColour colour) override;
+    float barWidth() const override { return static_cast<float>(view_.barWidth); }
+    void setBarWidth(float px) override;
+    void setBarShown(bool on) override;
+    void setBarEnabled(bool on) override;
+    void setCountdown(bool on) override;
+    void setScoreCaption(const std::string& text) override;
+    void showScore() override;
+    void beep() override { ++beeps_; }
+
+    // The clock moves on (never back): the sampler's draws and the countdown's ticks due by
+    // then are made.
+    void settle(std::int64_t nowNs);
+    void press(std::uint8_t code);
+    // After every call: the tones, what to tell, the drawing, the next wake-up.
+    void finish();
+
+    Platform& platform_;
+    Game game_;
+    KeyEntry keyEntry_;
+    KeyEntry::Press press_;
+    std::int64_t nowNs_ = std::numeric_limits<std::int64_t>::min();
+    TickCount sampler_;
+    TickCount countdownTicks_;
+    bool countdown_ = false;
+    View view_;
+    std::array<Rgb, KeyTable::kKeys> drawnTiles_{};
+    Telling telling_;
+    bool playing_ = false;  // from a Start until the game's end is told
+    bool lit_ = false;      // the rules lit a target since the last finish()
+    int beeps_ = 0;
+    unsigned changes_ = 0;
+};
+
+}  // namespace sormio

@@ -1,0 +1,111 @@
+#pragma once
+
+#include <QAction>
+#include <QMainWindow>
+#include <array>
+#include <cstdint>
+#include <functional>
+
+#include "alarm.h"
+#include "description.h"
+#include "frmsormio.h"
+#include "label.h"
+#include "sound.h"
+
+namespace sormio {
+
+class Bar;
+
+// The game's one window on Linux, in Qt 6 Widgets. It holds the game's middle (Frmsormio) and
+// every control for the whole run; it turns menu commands, typed text and its alarm into the
+// middle's calls, and draws, sounds and tells what the middle asks.
+class QtWindow : public QMainWindow, public Platform {
+  public:
+    using Clock = std::function<std::int64_t()>;
+
+    QtWindow();
+    ~QtWindow() override;
+
+    Frmsormio& middle() { return middle_; }
+    const Frmsormio& middle() const { return middle_; }
+    const Game& game() const { return middle_.game(); }
+    // The time of the window's clock, which every call to the middle carries.
+    std::int64_t now() const { return clock_(); }
+
+    QWidget* client() const { return centralWidget(); }
+    Bar* picture1() const { return picture1_; }
+    Label* tile(int index) const { return lblkirjain_[static_cast<std::size_t>(index)]; }
+    Label* lblpisteet() const { return lblpisteet_; }
+    QAction* mnusound() const { return mnusound_; }
+    // The tile a screen reader was last told holds the focus during a turn, if any.
+    const QWidget* announced() const { return announced_; }
+
+    // For a test: time is the test's from now on, and the alarm no longer rings; the test wakes
+    // the middle itself.
+    void setClock(Clock clock);
+    // For a test or a benchmark: every tone (or bell) is counted here instead of sounded.
+    void listenToTones(std::function<void(int)> listener) { listener_ = std::move(listener); }
+
+    // Platform
+    void draw(unsigned changes) override;
+    void wakeAt(std::int64_t atNs) override;
+    void openAudio() override;
+    bool playTones(int n) override;
+    void dropTones() override;
+    void ringBell() override;
+    void quit() override;
+
+  private:
+    void buildMenu();
+    void buildControls();
+    bool barTakesKeys() const;
+    // The bar holds the focus while it takes keys; otherwise the window does, so that neither
+    // keys nor a screen reader's focus rest on a hidden control.
+    void moveFocusToMatchBar();
+    void tellTurn();
+    void tellEnding();
+    // Moves the screen reader's focus there.
+    void tell(QWidget* focus);
+
+    Frmsormio middle_;
+    Clock clock_ = &Alarm::nowNs;
+    bool byHand_ = false;
+    Alarm alarm_;
+    Sound sound_;
+    std::function<void(int)> listener_;
+    Bar* picture1_ = nullptr;
+    std::array<Label*, KeyTable::kKeys> lblkirjain_{};
+    Label* label1_ = nullptr;
+    Label* lblpisteet_ = nullptr;
+    Label* lblotsikko_ = nullptr;
+    QAction* mnustart_ = nullptr;
+    QAction* mnusound_ = nullptr;
+    QAction* mnuquit_ = nullptr;
+    QWidget* announced_ = nullptr;
+};
+
+// The countdown bar: a one-pixel line that, while shown and enabled, holds the keyboard focus
+// and hands every typed character to the middle.
+class Bar : public QWidget {
+  public:
+    Bar(QWidget* parent, QtWindow& window, const Control& control);
+
+    const QtWindow& owner() const { return window_; }
+    // Where and how wide the description draws it: the most it is ever given.
+    const Rect& drawn() const { return control_.geometry; }
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    // What an input method or the platform's compose commits: the characters typed.
+    void inputMethodEvent(QInputMethodEvent* event) override;
+    // Tab is a key like any other here, not a move to the next control.
+    bool focusNextPrevChild(bool) override { return false; }
+
+  private:
+    QtWindow& window_;
+    const Control& control_;
+};
+
+}  // namespace sormio
