@@ -80,8 +80,7 @@ int main(int argc, char** argv) {
             window.recording = false;
             // From the countdown's start to the tick that empties the bar.
             const double took =
-                std::chrono::duration<double, std::milli>(window.ticks.back() - started)
-                    .count();
+                std::chrono::duration<double, std::milli>(window.ticks.back() - started).count();
             const int ticks = width / 3;
             errors.push_back(100.0 * (took - ticks * period) / (ticks * period));
             Clock::time_point previous = started;

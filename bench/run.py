@@ -25,12 +25,13 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
-from sound_server import SoundServer  # noqa: E402
-import play_test  # noqa: E402
+from sormio_e2e import browser, cases, common, wayland, wine, x11  # noqa: E402
+from sormio_e2e.sound_server import SoundServer  # noqa: E402
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
 import web_site_check  # noqa: E402
 
 build = os.path.abspath(sys.argv[1])
+common.L.load(os.path.join(build, "window.json"))
 quick = "--quick" in sys.argv
 game = os.path.join(build, "window", "qt", "sormio")
 full_fonts_game = os.path.join(build + "-fullfonts", "window", "qt", "sormio")
@@ -144,17 +145,17 @@ def windows(display, server):
     minimal_exe = os.path.join(win64, "bench", "win32", "minimal_window_win32.exe")
     folder = tempfile.mkdtemp(prefix="sormio-bench-wine-")
     prefix = os.path.join(folder, "prefix")
-    play_test.make_wine_prefix(prefix)
-    env = play_test.wine_env(server.client_env(env_with(DISPLAY=display, HOME=folder)), prefix)
-    wine = play_test.wine_command("wine")
+    wine.make_wine_prefix(prefix)
+    env = wine.wine_env(server.client_env(env_with(DISPLAY=display, HOME=folder)), prefix)
+    wine = wine.wine_command("wine")
     procs = []
 
     def spawn(args, **kw):
         procs.append(subprocess.Popen(args, start_new_session=True, env=env, **kw))
         return procs[-1]
     try:
-        play_test.start_session_bus(env, folder, spawn)
-        spawn([play_test.wine_command("wineserver"), "-f", "-p"], stdout=subprocess.DEVNULL,
+        common.start_session_bus(env, folder, spawn)
+        spawn([wine.wine_command("wineserver"), "-f", "-p"], stdout=subprocess.DEVNULL,
               stderr=subprocess.DEVNULL)
         runs = 7 if quick else 15
         times = {"game": [], "minimal": []}
@@ -194,7 +195,7 @@ def windows(display, server):
         for name, program, title in (("game at its start screen", exe, "Sormio IV"),
                                      ("minimal Win32 window", minimal_exe, "Minimal")):
             proc = spawn([wine, program], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            play_test.wait_for("the window", lambda: subprocess.run(
+            common.wait_for("the window", lambda: subprocess.run(
                 ["xdotool", "search", "--onlyvisible", "--name", f"^{title}$"], env=env,
                 capture_output=True, text=True).stdout.strip(), 20)
             time.sleep(2.0)
@@ -215,7 +216,7 @@ def windows(display, server):
             row(f"Windows: size of {name} (KiB)", f"{os.path.getsize(path) / 1024:.0f}", "", "", "",
                 "", "ls -l")
     finally:
-        subprocess.run([play_test.wine_command("wineserver"), "-k"], env=env, timeout=30)
+        subprocess.run([wine.wine_command("wineserver"), "-k"], env=env, timeout=30)
         for proc in reversed(procs):
             if proc.poll() is None:
                 os.killpg(proc.pid, signal.SIGTERM)
@@ -266,7 +267,7 @@ def latency(display):
         return procs[-1]
     ibus_env = env_with(DISPLAY=display)
     try:
-        play_test.start_ibus(ibus_env, folder, spawn)
+        common.start_ibus(ibus_env, folder, spawn)
         for name, env in (("", env_with(DISPLAY=display)), (", IBus running", ibus_env)):
             p50, p99 = [], []
             for _ in range(3 if quick else 5):
@@ -384,11 +385,11 @@ def wayland_memory():
     peaks = {"x11": [], "wayland": []}
     for _ in range(runs):
         for name in peaks:
-            session = (play_test.WaylandSession(game, None, "pulseaudio", 1) if name == "wayland"
-                       else play_test.Session(game, None, "pulseaudio"))
+            session = (wayland.SwaySession(game, 1) if name == "wayland"
+                       else x11.X11Session(game, None, "pulseaudio"))
             with session as s:
-                target = play_test.red_tile(play_test.start_turn(s))
-                s.key(play_test.TILES[target][0].lower())
+                target = cases.red_tile(cases.start_turn(s))
+                s.key(common.L.tiles[target][0].lower())
                 time.sleep(0.5)
                 peaks[name].append(peak_rss_kib(s.game.pid) / 1024)
     x, w = statistics.median(peaks["x11"]), statistics.median(peaks["wayland"])
@@ -399,9 +400,9 @@ def wayland_memory():
         fmt(max(peaks["wayland"]) / x), "≤ 1.15", "met" if w / x <= 1.15 else "missed", cmd)
     # The desktops' own compositors, where the keys cannot be seen on screen: after a Start
     # and half a second of the turn.
-    desktops = {"GNOME (mutter, as its session runs it)": lambda: play_test.MutterSession(game, None, 1, True),
-                "mutter, native Wayland": lambda: play_test.MutterSession(game, None, 1),
-                "KDE Plasma (KWin, native)": lambda: play_test.KWinSession(game, None, 1)}
+    desktops = {"GNOME (mutter, as its session runs it)": lambda: wayland.MutterSession(game, 1, True),
+                "mutter, native Wayland": lambda: wayland.MutterSession(game, 1),
+                "KDE Plasma (KWin, native)": lambda: wayland.KWinSession(game, 1)}
     for name, make in desktops.items():
         values = []
         for _ in range(runs):
@@ -418,7 +419,7 @@ def wayland_memory():
             "met" if m / x <= 1.25 else "missed", cmd)
 
 
-class ScaledX11Session(play_test.Session):
+class ScaledX11Session(x11.X11Session):
     """The game on Xvfb at a display scale, as Qt takes it from QT_SCALE_FACTOR; no pictures."""
 
     def __init__(self, scale):
@@ -428,7 +429,7 @@ class ScaledX11Session(play_test.Session):
     def launch(self):
         self.env["QT_SCALE_FACTOR"] = str(self.scale)
         self.game = self._spawn([self.game_path], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.window = play_test.wait_for("the game's window", self._find_window, 10)
+        self.window = common.wait_for("the game's window", self._find_window, 10)
         time.sleep(0.5)
         self._focus()
 
@@ -443,7 +444,7 @@ def kde_scale2_memory():
     peaks = {"X11": [], "KWin": []}
     for _ in range(runs):
         for name in peaks:
-            make = (lambda: ScaledX11Session(2)) if name == "X11" else (lambda: play_test.KWinSession(game, None, 2))
+            make = (lambda: ScaledX11Session(2)) if name == "X11" else (lambda: wayland.KWinSession(game, 2))
             with make() as s:
                 s.key("F1")
                 s.wait_turn()
@@ -463,11 +464,11 @@ def lines():
     enlarged). The device pixels across the first tile's left edge, from KWin's own screenshot;
     grey 192 is the line at full strength."""
     cmd = "tests/e2e/play_test.py KWinSession, picture() from KWin's screenshot at native resolution"
-    _, left, top = play_test.TILES[0]
+    _, left, top = common.L.tiles[0]
     for scale in (1.25, 1.5, 2):
         seen = []
         for xwayland in (False, True):
-            with play_test.KWinSession(game, None, scale, xwayland) as s:
+            with wayland.KWinSession(game, scale, xwayland) as s:
                 p, y, x = s.picture(), int((top + 4) * scale), int(left * scale)
                 seen.append(" ".join(str(v) for v in (p.device_pixel(x + d, y)[0] for d in range(-3, 4)) if v))
         row(f"A keyboard line across at {scale:g} ×, KWin, native / XWayland (device pixels)",
@@ -620,14 +621,14 @@ def web():
     with open(index, "w") as f:
         f.write(html)
     runs = 7 if quick else 21
-    with play_test.BrowserSession(site, "chromium") as s:
+    with browser.BrowserSession(site, "chromium") as s:
         b = s.browser
         b.page("Network.enable")
         b.page("Network.setBypassServiceWorker", bypass=True)
         b.page("Network.setCacheDisabled", cacheDisabled=True)
         b.page("Page.addScriptToEvaluateOnNewDocument", source=WEB_PROBE)
         b.page("Performance.enable")
-        server = s._spawn([sys.executable, play_test.SERVE_WEB, static], stdout=subprocess.PIPE, text=True)
+        server = s._spawn([sys.executable, common.SERVE_WEB, static], stdout=subprocess.PIPE, text=True)
         pages = {"game": s.url, "static": server.stdout.readline().strip()}
         shown = {name: [] for name in pages}
         ready = {name: [] for name in pages}
@@ -635,7 +636,7 @@ def web():
             for name in (("game", "static") if run % 2 else ("static", "game")):
                 b.navigate(pages[name])
                 time.sleep(0.2)
-                ready[name].append(play_test.wait_for("the start screen", lambda: s.evaluate(
+                ready[name].append(common.wait_for("the start screen", lambda: s.evaluate(
                     "window.sormioReady"), 10))
                 shown[name].append(s.evaluate("window.sormioShown"))
         cmd = "bench/run.py web: headless Chromium, no cache, alternating"
@@ -678,7 +679,7 @@ def web():
         rest = 3 if quick else 10
         for name in ("game", "static"):
             b.navigate(pages[name])
-            play_test.wait_for("the start screen", lambda: s.evaluate("window.sormioShown"), 10)
+            common.wait_for("the start screen", lambda: s.evaluate("window.sormioShown"), 10)
             if name == "game":
                 s.key("F1")
                 time.sleep(0.3)

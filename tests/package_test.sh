@@ -2,9 +2,9 @@
 # Checks the built Debian package as an installer would see it: lintian, dependencies that
 # exist, the files where the desktop looks for them, and the installed program opening its
 # window under Xvfb.
-#   package_test.sh PACKAGE_DIR PLAY_TEST XPROBE
+#   package_test.sh PACKAGE_DIR PLAY_TEST XPROBE DESCRIPTION
 set -uo pipefail
-play_test=$2 xprobe=$3
+play_test=$2 xprobe=$3 description=$4
 deb=$(ls -t "$1"/sormio_*.deb 2>/dev/null | head -n 1)
 [ -n "$deb" ] || { echo "FAILED: no package in $1"; exit 1; }
 status=0
@@ -37,6 +37,7 @@ exec_path=$(sed -n 's/^Exec=//p' "$desktop")
 grep -q '<release version="'"$(dpkg-deb -f "$deb" Version)"'"' \
     "$root/usr/share/metainfo/fi.sormio.SormioIV.metainfo.xml" || fail "metainfo and package versions differ"
 
-python3 "$play_test" --game "$root$exec_path" --xprobe "$xprobe" --out "$(dirname "$deb")" startup ||
+/usr/bin/python3 "$play_test" --description "$description" --session x11 --game "$root$exec_path" \
+    --xprobe "$xprobe" --out "$(dirname "$deb")" startup ||
     fail "the installed program did not show its window"
 exit $status

@@ -40,7 +40,7 @@ void Frmsormio::Form_Load(std::int64_t nowNs) {
     sampler_.start(nowNs);
     setBarShown(false);
     setBarEnabled(false);
-    changes_ = Change::Everything;
+    changes_ = Change::Picture | Change::Ending;  // all of it, and nothing told
     finish();
 }
 
@@ -49,8 +49,8 @@ void Frmsormio::settle(std::int64_t nowNs) {
     game_.samplerTicks(sampler_.take(sampler_.dueBy(nowNs_), TickCount::kNoLimit));
     if (countdown_) {
         // A tick that runs the bar out stops the countdown, and with it the rest of the backlog.
-        for (std::int64_t n = countdownTicks_.take(countdownTicks_.dueBy(nowNs_),
-                                                   TickCount::kMaxCatchUp);
+        for (std::int64_t n =
+                 countdownTicks_.take(countdownTicks_.dueBy(nowNs_), TickCount::kMaxCatchUp);
              n > 0 && countdown_; --n) {
             game_.Tmr1_Timer();
         }
@@ -178,11 +178,14 @@ void Frmsormio::finish() {
         changes_ |= Change::Turn;
     }
     lit_ = false;
-    // Every turn paints all tiles black and one red: only a different picture is a change.
-    if ((changes_ & Change::Tiles) != 0 && view_.tiles == drawnTiles_) {
-        changes_ &= ~static_cast<unsigned>(Change::Tiles);
+    // Every turn paints all tiles black and one red: only a different picture is a change
+    // (but the first drawing draws all, whatever the platform showed before).
+    if ((changes_ & Change::Tiles) != 0 && drawnTiles_ == view_.tiles) {
+        changes_ &= ~Change::Tiles;
     }
-    drawnTiles_ = view_.tiles;
+    if (changes_ != 0) {
+        drawnTiles_ = view_.tiles;
+    }
     if (changes_ != 0) {
         const unsigned changes = changes_;
         changes_ = 0;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -52,7 +53,7 @@ struct Change {
     static constexpr unsigned SoundItem = 1u << 3;
     static constexpr unsigned Turn = 1u << 4;    // a new turn to tell: key, turn and sameKey
     static constexpr unsigned Ending = 1u << 5;  // Telling::ending set, or cleared by a Start
-    static constexpr unsigned Everything = (1u << 6) - 1;
+    static constexpr unsigned Picture = Tiles | Bar | Score | SoundItem;
 };
 
 // What Frmsormio asks of the platform it runs on. Every call comes on the window's thread, at
@@ -73,7 +74,9 @@ class Platform {
     // Opens the audio unless it is open. It may answer later: nothing waits for it.
     virtual void openAudio() = 0;
     // Queues n of the game's tones (Tone::slot(), each a tone and its silence) behind those
-    // not yet heard. False when no audio would play them now.
+    // not yet heard; while the audio is still opening they wait for it. False when no audio
+    // would play them now. Tones the audio takes and never plays (it failed to open, or went
+    // away) go back to Frmsormio::tonesLost().
     virtual bool playTones(int n) = 0;
     // Forgets every tone not yet heard.
     virtual void dropTones() = 0;
@@ -169,7 +172,7 @@ class Frmsormio final : private Screen {
     TickCount countdownTicks_;
     bool countdown_ = false;
     View view_;
-    std::array<Rgb, KeyTable::kKeys> drawnTiles_{};
+    std::optional<std::array<Rgb, KeyTable::kKeys>> drawnTiles_;  // none drawn yet
     Telling telling_;
     bool playing_ = false;  // from a Start until the game's end is told
     bool lit_ = false;      // the rules lit a target since the last finish()

@@ -3,7 +3,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
-#include <functional>
 #include <limits>
 
 namespace sormio {
@@ -58,43 +57,6 @@ inline std::int64_t nanosecondsOfMs(double ms) {
     const double ns = ms * 1e6;
     return std::isfinite(ns) && std::abs(ns) < 9e18 ? static_cast<std::int64_t>(ns)
                                                     : std::numeric_limits<std::int64_t>::min();
-}
-
-// Ticks that are counted but never woken for: the ticks that have fallen due since start() are
-// handed over at once by settle(), which a window calls before anything reads what the ticks
-// produce. Whoever reads sees exactly what a tick every period would have left, and an idle
-// window costs nothing. The clock can be replaced, so that a test decides when ticks fall due.
-class DueTicks {
-  public:
-    using Clock = std::function<std::int64_t()>;  // monotonic nanoseconds
-    static std::int64_t monotonicNs();
-
-    // ticks(n) receives every due tick, n >= 1 at a time.
-    DueTicks(std::chrono::milliseconds period, std::function<void(std::int64_t)> ticks,
-             Clock clock = &DueTicks::monotonicNs)
-        : count_(period), ticks_(std::move(ticks)), clock_(std::move(clock)) {}
-
-    void start() { count_.start(clock_()); }
-    void settle() {
-        if (const std::int64_t n = count_.take(count_.dueBy(clock_()), TickCount::kNoLimit)) {
-            ticks_(n);
-        }
-    }
-    void setClock(Clock clock) {
-        clock_ = std::move(clock);
-        start();
-    }
-
-  private:
-    TickCount count_;
-    std::function<void(std::int64_t)> ticks_;
-    Clock clock_;
-};
-
-inline std::int64_t DueTicks::monotonicNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
 }
 
 }  // namespace sormio

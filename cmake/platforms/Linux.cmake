@@ -14,6 +14,16 @@ if(SORMIO_WINDOW AND SORMIO_BENCH)
 endif()
 
 include(CTest)
+# The window's layout as JSON, written from the description, for whatever plays the game from
+# the outside (the end-to-end harness, the benchmarks): window.json in the build tree.
+if(BUILD_TESTING OR (SORMIO_WINDOW AND SORMIO_BENCH))
+  add_executable(describe_window tests/e2e/describe.cpp)
+  target_link_libraries(describe_window PRIVATE sormio_window)
+  add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/window.json
+    COMMAND describe_window ${PROJECT_BINARY_DIR}/window.json
+    DEPENDS describe_window COMMENT "Writing the window's layout as JSON" VERBATIM)
+  add_custom_target(window_json ALL DEPENDS ${PROJECT_BINARY_DIR}/window.json)
+endif()
 if(BUILD_TESTING)
   add_subdirectory(tests)
 endif()

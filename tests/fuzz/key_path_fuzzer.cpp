@@ -80,7 +80,8 @@ struct Play {
         const sormio::GameState& state = window.game().state;
         require(red == (started ? 1 : 0), "one red tile once started");
         require(blue <= 1, "at most one blue tile");
-        require(view.barShown == window.countdownRunning(), "the bar shows while the countdown runs");
+        require(view.barShown == window.countdownRunning(),
+                "the bar shows while the countdown runs");
         require(view.barTakesKeys() == view.barShown, "a shown bar takes keys");
         require((platform.wakeAtNs != Platform::kNever) == window.countdownRunning(),
                 "woken exactly while the countdown runs");

@@ -51,8 +51,7 @@ TEST_F(FrmsormioTest, startLightsTheTargetTellsItsKeyAndAsksForTheFirstTick) {
     // The audio opens with the first game, and the key is told once the bar takes keys.
     EXPECT_EQ(platform.wakeAtNs, Platform::kNever);
     start('E');
-    EXPECT_EQ(platform.take(),
-              (Log{"open audio", "drop tones", "draw tiles,bar,score,turn"}));
+    EXPECT_EQ(platform.take(), (Log{"open audio", "drop tones", "draw tiles,bar,score,turn"}));
     EXPECT_EQ(tile('E'), rgbOf(TileColour::Red));
     EXPECT_TRUE(window.view().barTakesKeys());
     EXPECT_EQ(window.view().barWidth, 600);
@@ -233,10 +232,15 @@ TEST_F(FrmsormioTest, aStartAfterAnyRestTakesTheDrawOfEveryTickThatFellDue) {
     }
 }
 
-TEST_F(FrmsormioTest, quitIsThePlatformsToCarryOut) {
+TEST_F(FrmsormioTest, quitIsThePlatformsToCarryOutAndAFreshMiddleDrawsEverything) {
+    // A page quits by starting afresh over what the last game left on screen.
     start('E');
     window.mnuquit_Click();
     EXPECT_TRUE(platform.quitted);
+    RecordingPlatform page;
+    Frmsormio fresh(page);
+    fresh.Form_Load(now);
+    EXPECT_EQ(page.take(), Log{"draw tiles,bar,score,sound,ending"});
 }
 
 }  // namespace

@@ -72,8 +72,7 @@ class KeyStorm : public ::testing::Test {
 
     char litGlyph() const {
         for (const KeyRow& row : KeyTable::rows()) {
-            if (window.view().tiles[static_cast<std::size_t>(row.tile)] ==
-                rgbOf(TileColour::Red)) {
+            if (window.view().tiles[static_cast<std::size_t>(row.tile)] == rgbOf(TileColour::Red)) {
                 return row.glyph;
             }
         }

@@ -62,8 +62,8 @@ void Alarm::set(std::int64_t atNs) {
     atNs_ = atNs;
     if (fd_ >= 0) {
         // Re-arming also forgets an expiry that has not been read yet.
-        const itimerspec arm{{}, asTimespec(atNs == kOff ? 0 : std::max<std::int64_t>(
-                                                                   1, atNs - kLeadNs))};
+        const itimerspec arm{
+            {}, asTimespec(atNs == kOff ? 0 : std::max<std::int64_t>(1, atNs - kLeadNs))};
         timerfd_settime(fd_, TFD_TIMER_ABSTIME, &arm, nullptr);
     } else if (atNs == kOff) {
         timer_.stop();

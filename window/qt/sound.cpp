@@ -163,13 +163,15 @@ struct Sound::Loop {
         corked = true;
         draining = false;
         owner.ready_.store(true, std::memory_order_release);
+        owner.connecting_.store(false);
         write();
     }
 
     // The server went away or never answered: whatever it did not play is the bell's.
     void lose() {
         owner.ready_.store(false, std::memory_order_release);
-        int unplayed = pending;
+        owner.connecting_.store(false);
+        int unplayed = pending + owner.requested_.exchange(0);
         pending = 0;
         const auto left = playedUntil - Clock::now();
         if (left > Clock::duration::zero()) {
@@ -269,11 +271,11 @@ struct Sound::Loop {
         }
         if (owner.ready_.load()) {
             write();
-        } else {
+        } else if (!owner.connecting_.load()) {
             // Asked for while the server was being lost: the bell plays them.
             ringInstead(pending);
             pending = 0;
-        }
+        }  // else kept for the connection under way
     }
 
     static void onWake(pa_mainloop_api*, pa_io_event*, int, pa_io_event_flags_t, void* self) {
@@ -360,6 +362,7 @@ Sound::~Sound() {
 void Sound::open() {
     if (thread_.joinable()) {
         if (!connected()) {
+            connecting_.store(true);
             retry_.store(true);
             wake();
         }
@@ -374,12 +377,13 @@ void Sound::open() {
     sigset_t all, previous;
     sigfillset(&all);
     pthread_sigmask(SIG_BLOCK, &all, &previous);
+    connecting_.store(true);
     thread_ = std::thread([this] { run(); });
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 bool Sound::play(int n) {
-    if (!connected()) {
+    if (!connected() && !connecting_.load()) {
         retry_.store(true);
         wake();
         return false;
@@ -403,22 +407,28 @@ void Sound::wake() {
 
 void Sound::run() {
     static const bool loaded = pulse().load();
-    if (!loaded) {
-        return;  // no libpulse: the bell it is
+    if (loaded) {
+        Loop loop(*this);
+        if (loop.mainloop != nullptr) {
+            loop.wakeEvent =
+                loop.api->io_new(loop.api, wakeFd_, PA_IO_EVENT_INPUT, &Loop::onWake, &loop);
+            loop.connect();
+            pulse().pa_mainloop_run(loop.mainloop, nullptr);
+            // Nobody is left to ring for what was not played.
+            loop.pending = 0;
+            loop.playedUntil = {};
+            requested_.store(0);
+            loop.lose();
+            loop.api->io_free(loop.wakeEvent);
+            pulse().pa_mainloop_free(loop.mainloop);
+            return;
+        }
     }
-    Loop loop(*this);
-    if (loop.mainloop == nullptr) {
-        return;
+    // No libpulse, or no loop to run it in: nothing will ever play.
+    connecting_.store(false);
+    if (const int asked = requested_.exchange(0); asked > 0 && unplayed_) {
+        unplayed_(asked);
     }
-    loop.wakeEvent = loop.api->io_new(loop.api, wakeFd_, PA_IO_EVENT_INPUT, &Loop::onWake, &loop);
-    loop.connect();
-    pulse().pa_mainloop_run(loop.mainloop, nullptr);
-    // Nobody is left to ring for what was not played.
-    loop.pending = 0;
-    loop.playedUntil = {};
-    loop.lose();
-    loop.api->io_free(loop.wakeEvent);
-    pulse().pa_mainloop_free(loop.mainloop);
 }
 
 }  // namespace sormio

@@ -11,14 +11,14 @@ namespace sormio {
 //
 // Everything that talks to the server runs on a thread of its own, so the window's thread only
 // ever touches a few atomics and writes one eventfd: play() returns in microseconds whether the
-// server is fast, slow, hung or gone. While no server plays (none running, refused, lost, or
-// not yet connected) play() says so, and the game rings the window system's bell instead. A
-// lost server is looked for again only when the game asks for a tone or opens the audio again,
-// never by polling, so an idle game costs nothing.
+// server is fast, slow, hung or gone. Tones asked for while it connects play once it is
+// connected; while no server plays (none running, refused, lost) play() says so, and the game
+// rings the window system's bell instead. A lost server is looked for again only when the game
+// asks for a tone or opens the audio again, never by polling, so an idle game costs nothing.
 class Sound {
   public:
-    // Called on the sound thread with the number of tones that a lost server did not play, so
-    // that the game can ring the bell for them.
+    // Called on the sound thread with the number of tones that were asked for and never
+    // played (the server went away, or never answered), so that the game can ring for them.
     using Unplayed = std::function<void(int tones)>;
 
     explicit Sound(Unplayed unplayed);
@@ -44,6 +44,7 @@ class Sound {
     std::atomic<int> requested_{0};
     std::atomic<unsigned> drops_{0};
     std::atomic<bool> ready_{false};
+    std::atomic<bool> connecting_{false};
     std::atomic<bool> retry_{false};
     std::atomic<bool> quit_{false};
     int wakeFd_ = -1;

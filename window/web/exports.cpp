@@ -1,10 +1,12 @@
-// What the page calls. One game per page; every text handed out is UTF-8, ends in a zero byte
-// and stays valid until the next call.
+// What the page calls. One game per page; every time is the page's clock in milliseconds
+// (performance.now(), or an event's time stamp); every text handed out is UTF-8, ends in a zero
+// byte and stays valid until the next call.
 #include <emscripten/emscripten.h>
 
 #include <memory>
 #include <string>
 
+#include "reader.h"
 #include "tone.h"
 #include "web_window.h"
 
@@ -15,83 +17,113 @@ std::unique_ptr<sormio::WebWindow> window;
 char32_t textBuffer[64];
 std::string text;
 
+std::int64_t ns(double ms) {
+    return sormio::nanosecondsOfMs(ms);
+}
+
+sormio::Frmsormio& middle() {
+    return window->middle();
+}
+
 }  // namespace
 
 extern "C" {
 
 // A fresh game, as at load time: also what "Lopeta" leaves.
 EMSCRIPTEN_KEEPALIVE void sormio_load(double nowMs) {
-    window = std::make_unique<sormio::WebWindow>(nowMs);
+    window = std::make_unique<sormio::WebWindow>();
+    middle().Form_Load(ns(nowMs));
 }
 
 EMSCRIPTEN_KEEPALIVE void sormio_start(double nowMs) {
-    window->mnustart_Click(nowMs);
+    middle().mnustart_Click(ns(nowMs));
 }
 
 EMSCRIPTEN_KEEPALIVE void sormio_sound() {
-    window->mnusound_Click();
+    middle().mnusound_Click();
+}
+
+EMSCRIPTEN_KEEPALIVE void sormio_quit() {
+    middle().mnuquit_Click();
 }
 
 EMSCRIPTEN_KEEPALIVE char32_t* sormio_text_buffer() {
     return textBuffer;
 }
 
+// The characters of one key press, written into the text buffer.
 EMSCRIPTEN_KEEPALIVE void sormio_key_text(int length, double nowMs) {
     if (length >= 0 && length <= static_cast<int>(std::size(textBuffer))) {
-        window->keyText({textBuffer, static_cast<std::size_t>(length)}, nowMs);
+        middle().keyText(std::u32string_view(textBuffer, static_cast<std::size_t>(length)),
+                         ns(nowMs));
+    }
+}
+
+// What an input method committed, written into the text buffer.
+EMSCRIPTEN_KEEPALIVE void sormio_committed(int length, double nowMs) {
+    if (length >= 0 && length <= static_cast<int>(std::size(textBuffer))) {
+        middle().committed(std::u32string_view(textBuffer, static_cast<std::size_t>(length)),
+                           ns(nowMs));
     }
 }
 
 EMSCRIPTEN_KEEPALIVE void sormio_dead_key() {
-    window->deadKey();
+    middle().deadKey();
 }
 
-EMSCRIPTEN_KEEPALIVE int sormio_frame(double nowMs) {
-    return window->frame(nowMs) ? 1 : 0;
+EMSCRIPTEN_KEEPALIVE void sormio_wake(double nowMs) {
+    middle().wake(ns(nowMs));
 }
 
-EMSCRIPTEN_KEEPALIVE double sormio_timeout_at() {
-    return window->timeoutAt();
-}
-
-EMSCRIPTEN_KEEPALIVE unsigned sormio_changes() {
-    return window->takeChanges();
-}
-
-EMSCRIPTEN_KEEPALIVE int sormio_beeps() {
-    return window->takeBeeps();
+// When the running turn's bar runs out if no key comes (ms), or -1.
+EMSCRIPTEN_KEEPALIVE double sormio_ends_at() {
+    const std::int64_t at = middle().countdownEndsAt();
+    return at == sormio::Platform::kNever ? -1.0 : static_cast<double>(at) / 1e6;
 }
 
 EMSCRIPTEN_KEEPALIVE unsigned sormio_tile(int index) {
-    return window->tile(index);
+    return index >= 0 && index < sormio::KeyTable::kKeys
+               ? middle().view().tiles[static_cast<std::size_t>(index)].packed()
+               : 0;
 }
 
+// The bar's width, or -1 while it is hidden.
 EMSCRIPTEN_KEEPALIVE int sormio_bar() {
-    return window->bar();
+    const sormio::View& view = middle().view();
+    return view.barShown ? view.barWidth : -1;
+}
+
+EMSCRIPTEN_KEEPALIVE int sormio_takes_keys() {
+    return middle().view().barTakesKeys() ? 1 : 0;
 }
 
 EMSCRIPTEN_KEEPALIVE int sormio_score_shown() {
-    return window->scoreShown() ? 1 : 0;
+    return middle().view().scoreShown ? 1 : 0;
 }
 
-// 0 the score, 1 the sound item's caption, 2 the key to press, 3 how the game ended, 4 + t
-// what tile t is to a screen reader ("kohde", "väärä" or nothing).
+// One of WebWindow::Text; TileState + t is what tile t is to a screen reader.
 EMSCRIPTEN_KEEPALIVE const char* sormio_text(int which) {
+    using sormio::WebWindow;
+    const sormio::View& view = middle().view();
     switch (which) {
-        case 0:
-            text = window->score();
+        case WebWindow::Score:
+            text = view.score;
             break;
-        case 1:
-            text = window->soundCaption();
+        case WebWindow::SoundItem:
+            text = view.soundCaption;
             break;
-        case 2:
-            text = window->barName();
+        case WebWindow::Key:
+            text = middle().telling().key;
             break;
-        case 3:
-            text = window->ending();
+        case WebWindow::Ending:
+            text = middle().telling().ending;
             break;
-        default:
-            text = window->tileState(which - 4);  // empty for no tile
+        default: {
+            const int tile = which - WebWindow::TileState;
+            text = tile >= 0 && tile < sormio::KeyTable::kKeys
+                       ? sormio::reader::tileState(view.tiles[static_cast<std::size_t>(tile)])
+                       : std::string_view();
+        }
     }
     return text.c_str();
 }

@@ -1,16 +1,20 @@
 // Run by the build: writes the page's markup and style sheet from the window description, so
 // that the page shows the start screen before any script has run and every position, colour
-// and font comes from the one description the desktop windows are made from.
+// and font comes from the one description the desktop windows are made from; and the page's
+// script with the numbers it shares with the module, taken from the module's own declarations.
 //
-//     page OUT_DIR    writes OUT_DIR/index.html, sormio.css and sormio.webmanifest
+//     page OUT_DIR SCRIPT    writes OUT_DIR/index.html, sormio.css, sormio.webmanifest and
+//                            sormio.js (SCRIPT with @CHANGE@ and @TEXT@ filled in)
 #include <array>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 
 #include "description.h"
 #include "reader.h"
+#include "web_window.h"
 
 namespace {
 
@@ -180,6 +184,8 @@ std::string markup(const WindowDescription& w) {
             html << "<div id=\"" << idOf(c) << "\"";
             if (c.index >= 0) {
                 html << " role=\"img\" aria-label=\"" << escaped(c.caption) << "\"";
+            } else if (c.name == "Lblpisteet") {
+                html << " aria-description=\"" << escaped(texts().points) << "\"";
             }
             html << (c.visible ? "" : " hidden") << ">" << escaped(c.caption) << "</div>\n";
         }
@@ -204,6 +210,26 @@ std::string manifest(const WindowDescription& w) {
     return json.str();
 }
 
+// The numbers the script and the module share, as the module declares them.
+std::string script(std::string text) {
+    const auto fill = [&text](std::string_view marker, const std::string& value) {
+        const std::size_t at = text.find(marker);
+        if (at != std::string::npos) {
+            text.replace(at, marker.size(), value);
+        }
+        return at != std::string::npos;
+    };
+    std::ostringstream change;
+    change << "{ Tiles: " << Change::Tiles << ", Bar: " << Change::Bar
+           << ", Score: " << Change::Score << ", SoundItem: " << Change::SoundItem
+           << ", Turn: " << Change::Turn << ", Ending: " << Change::Ending << " }";
+    std::ostringstream slots;
+    slots << "{ Score: " << WebWindow::Score << ", SoundItem: " << WebWindow::SoundItem
+          << ", Key: " << WebWindow::Key << ", Ending: " << WebWindow::Ending
+          << ", TileState: " << WebWindow::TileState << " }";
+    return fill("@CHANGE@", change.str()) && fill("@TEXT@", slots.str()) ? text : std::string();
+}
+
 bool write(const std::string& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary);
     out << text;
@@ -213,14 +239,20 @@ bool write(const std::string& path, const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fputs("usage: page OUT_DIR\n", stderr);
+    if (argc != 3) {
+        std::fputs("usage: page OUT_DIR SCRIPT\n", stderr);
         return 2;
     }
     const std::string dir = argv[1];
+    std::ifstream in(argv[2], std::ios::binary);
+    const std::string js = script({std::istreambuf_iterator<char>(in), {}});
+    if (js.empty()) {
+        std::fprintf(stderr, "page: %s has no @CHANGE@ and @TEXT@ to fill in\n", argv[2]);
+        return 1;
+    }
     const WindowDescription& w = windowDescription();
     if (!write(dir + "/index.html", markup(w)) || !write(dir + "/sormio.css", styleSheet(w)) ||
-        !write(dir + "/sormio.webmanifest", manifest(w))) {
+        !write(dir + "/sormio.webmanifest", manifest(w)) || !write(dir + "/sormio.js", js)) {
         std::fprintf(stderr, "page: cannot write into %s\n", dir.c_str());
         return 1;
     }

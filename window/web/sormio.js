@@ -1,17 +1,23 @@
-// The page's side of the game: the document, the clock, the keys and the sound. The rules and
-// everything the desktop windows share run in sormio.wasm; this hands them what happens and
-// draws what they leave, once per frame and only while something changes.
+// The page's side of the game: the document, the clock, the keys and the sound. The game and
+// everything around it (Start, keys, ticks, tones, what a screen reader is told) run in
+// sormio.wasm; this hands it what happens, carries out what it asks, and draws what it shows,
+// once a frame and only while something changes.
 "use strict";
 (() => {
     const $ = (id) => document.getElementById(id);
     const TILES = 36;
-    const Change = { Tiles: 1, Bar: 2, Score: 4, SoundItem: 8, Turn: 16, Ended: 32 };
+    // Written by the build from the module's own declarations.
+    const Change = @CHANGE@;
+    const Text = @TEXT@;
     // Keys that type a character but bring no keypress with them.
     const CONTROL_KEYS = { Escape: "\x1b", Backspace: "\b", Tab: "\t" };
     const decoder = new TextDecoder();
     let game = null;
     let memory = null;
+    let changes = 0;
     let frameWanted = false;
+    let wakeAt = -1;
+    let timeout = 0;
     let audio = null;
     let tone = null;
     let queuedUntil = 0;
@@ -39,14 +45,15 @@
     }
 
     function draw() {
-        const changes = game.sormio_changes();
-        if (changes & Change.Tiles) {
+        const drawn = changes;
+        changes = 0;
+        if (drawn & Change.Tiles) {
             for (let t = 0; t < TILES; ++t) {
                 const colour = game.sormio_tile(t);
                 if (tiles[t].sormioColour !== colour) {
                     tiles[t].sormioColour = colour;
                     tiles[t].style.backgroundColor = "#" + colour.toString(16).padStart(6, "0");
-                    const state = text(4 + t);
+                    const state = text(Text.TileState + t);
                     if (state) {
                         tiles[t].setAttribute("aria-description", state);
                     } else {
@@ -55,7 +62,7 @@
                 }
             }
         }
-        if (changes & Change.Bar) {
+        if (drawn & Change.Bar) {
             const width = game.sormio_bar();
             bar.hidden = width < 0;
             if (width >= 0) {
@@ -63,56 +70,39 @@
                 bar.setAttribute("aria-valuenow", width);
             }
         }
-        if (changes & Change.Score) {
-            score.textContent = text(0);
+        if (drawn & Change.Score) {
+            score.textContent = text(Text.Score);
             score.hidden = !game.sormio_score_shown();
         }
-        if (changes & Change.SoundItem) {
-            soundItem.textContent = text(1);
+        if (drawn & Change.SoundItem) {
+            soundItem.textContent = text(Text.SoundItem);
         }
-        if (changes & Change.Turn) {
-            const key = text(2);
-            if (key) {
-                bar.setAttribute("aria-label", key);
-                tell(key);
-                bar.focus({ preventScroll: true });
-            }
+        if (drawn & Change.Turn) {
+            const key = text(Text.Key);
+            bar.setAttribute("aria-label", key);
+            tell(key);
+            bar.focus({ preventScroll: true });
         }
-        if (changes & Change.Ended) {
-            const ending = text(3);
+        if (drawn & Change.Ending) {
+            const ending = text(Text.Ending);
             if (ending) {
                 tell(ending);
                 bar.removeAttribute("aria-label");
-            } else if (!(changes & Change.Turn)) {
+            } else if (!(drawn & Change.Turn)) {
                 reader.replaceChildren();
             }
         }
     }
 
-    let timeout = 0;
-
-    // A bar that runs out before the next frame ends the turn on time: its tones and its
-    // screen-reader sentence need not wait for the frame.
-    function endOnTime() {
-        clearTimeout(timeout);
-        const at = game.sormio_timeout_at();
-        const left = at - performance.now();
-        if (at >= 0 && left < 20) {
-            timeout = setTimeout(() => {
-                game.sormio_frame(performance.now());
-                changed();
-            }, Math.max(0, Math.ceil(left))); // never early: a timer set again from a timer waits 4 ms
-        }
-    }
-
     function frame() {
         frameWanted = false;
-        if (game.sormio_frame(performance.now())) {
-            wantFrame();
-            endOnTime();
+        if (wakeAt >= 0) {
+            game.sormio_wake(performance.now());
         }
-        sound();
         draw();
+        if (wakeAt >= 0) {
+            wantFrame(); // the bar moves on every frame while a turn runs
+        }
     }
 
     function wantFrame() {
@@ -122,18 +112,24 @@
         }
     }
 
-    // After anything the game was told: its beeps at once, its picture with the next frame.
-    function changed() {
-        sound();
-        endOnTime();
-        wantFrame();
+    // A bar that runs out before the next frame ends the turn on time: its tones and its
+    // screen-reader sentence need not wait for the frame.
+    function endOnTime() {
+        clearTimeout(timeout);
+        const at = game.sormio_ends_at();
+        const left = at - performance.now();
+        if (at >= 0 && left < 20) {
+            timeout = setTimeout(() => game.sormio_wake(performance.now()),
+                                 Math.max(0, Math.ceil(left))); // never early
+        }
     }
 
-    // Made (or woken) inside a key or click handler, where browsers let a page start sound.
+    // Made (or woken) inside a key or click handler, where browsers let a page start sound:
+    // the game opens its audio at a Start.
     function openAudio() {
         try {
             if (audio === null) {
-                audio = new AudioContext();
+                audio = new AudioContext({ latencyHint: "interactive" });
                 const frames = game.sormio_tone_frames();
                 const samples = new Int16Array(memory.buffer, game.sormio_tone(), frames);
                 tone = audio.createBuffer(1, frames, game.sormio_tone_rate());
@@ -143,21 +139,20 @@
                 }
             }
             if (audio.state === "suspended") {
-                audio.resume();
+                audio.resume().catch(() => {});
             }
         } catch (e) {
-            audio = null; // no sound on this browser: the game plays on silently
+            audio = null; // no sound on this browser: the game rings its bell instead
         }
     }
 
-    function sound() {
-        const beeps = game.sormio_beeps();
-        if (audio === null || beeps === 0) {
-            return;
+    // Each tone and its silence after the last one queued, on the audio clock.
+    function playTones(n) {
+        if (audio === null || audio.state === "closed") {
+            return 0;
         }
-        // Each tone and its silence after the last one queued, on the audio clock.
         let at = Math.max(audio.currentTime, queuedUntil);
-        for (let i = 0; i < beeps; ++i) {
+        for (let i = 0; i < n; ++i) {
             const source = audio.createBufferSource();
             source.buffer = tone;
             source.connect(audio.destination);
@@ -169,6 +164,7 @@
             at += tone.duration;
         }
         queuedUntil = at;
+        return 1;
     }
 
     function silence() {
@@ -179,6 +175,47 @@
         sounding = [];
         queuedUntil = 0;
     }
+
+    // A page has no alert sound of the system's: where the device can, it buzzes for as long as
+    // a tone would sound.
+    function ringBell() {
+        if (navigator.vibrate && navigator.userActivation?.hasBeenActive !== false) {
+            navigator.vibrate(40);
+        }
+    }
+
+    // A page cannot close its tab: the game ends as far as it can, and stands as loaded. Not
+    // while the module is still inside the call that asked for it.
+    function quit() {
+        queueMicrotask(() => {
+            silence();
+            wakeAt = -1;
+            clearTimeout(timeout);
+            game.sormio_load(performance.now());
+        });
+    }
+
+    // What the module asks of the page.
+    const page = {
+        sormio_page_draw(what) {
+            changes |= what;
+            wantFrame();
+        },
+        sormio_page_wake_at(ms) {
+            wakeAt = ms;
+            if (ms >= 0) {
+                wantFrame();
+                endOnTime();
+            } else {
+                clearTimeout(timeout);
+            }
+        },
+        sormio_page_open_audio: openAudio,
+        sormio_page_play_tones: playTones,
+        sormio_page_drop_tones: silence,
+        sormio_page_ring_bell: ringBell,
+        sormio_page_quit: quit,
+    };
 
     function closeMenu() {
         items.hidden = true;
@@ -191,29 +228,17 @@
     }
 
     const commands = {
-        mnustart(at) {
-            openAudio();
-            silence(); // what is left of the last game's tones would only delay this one's
-            game.sormio_start(at);
-        },
-        mnusound() {
-            game.sormio_sound();
-        },
-        // A page cannot close its tab: the game ends as far as it can, and stands as loaded.
-        mnuquit(at) {
-            silence();
-            game.sormio_load(at);
-            reader.replaceChildren();
-        },
+        mnustart: (at) => game.sormio_start(at),
+        mnusound: () => game.sormio_sound(),
+        mnuquit: () => game.sormio_quit(),
     };
 
     // Every call carries the time of the player's action, the event's own time stamp: a turn
     // starts when F1 went down, and a key counts when it was typed, however long the browser
-    // took to hand it over (opening the audio at the first key takes it a while).
+    // took to hand it over (opening the audio at the first Start takes it a while).
     function command(name, at) {
         closeMenu();
         commands[name](at);
-        changed();
     }
 
     function typed(characters, at) {
@@ -226,11 +251,10 @@
             buffer[n++] = c.codePointAt(0);
         }
         game.sormio_key_text(n, at);
-        changed();
     }
 
     function playing() {
-        return game.sormio_bar() >= 0;
+        return game.sormio_takes_keys() !== 0;
     }
 
     addEventListener("keydown", (e) => {
@@ -247,7 +271,6 @@
         if (e.ctrlKey || e.altKey || e.metaKey) {
             return; // the browser's shortcuts
         }
-        openAudio();
         if (e.key === "F10") {
             e.preventDefault(); // the menu from the keyboard, as a desktop window's
             openMenu();
@@ -325,14 +348,15 @@
     async function load() {
         const response = await fetch("sormio.wasm");
         const module = await WebAssembly.compile(await response.arrayBuffer());
-        // The module runs without a runtime: whatever the compiler's library would import (its
-        // exit, on a fault of the program) stops the game with a message instead.
+        // The module runs without a runtime: the page gives it what it asks of the page, and
+        // whatever else the compiler's library would import (its exit, on a fault of the
+        // program) stops the game with a message instead.
         const imports = {};
         for (const { module: from, name } of WebAssembly.Module.imports(module)) {
             imports[from] = imports[from] || {};
-            imports[from][name] = () => {
+            imports[from][name] = page[name] || (() => {
                 throw new Error("sormio.wasm stopped in " + name);
-            };
+            });
         }
         const instance = await WebAssembly.instantiate(module, imports);
         game = instance.exports;

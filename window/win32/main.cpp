@@ -1,7 +1,7 @@
 #include <windows.h>
 
-#include "frmsormio.h"
 #include "system.h"
+#include "win32_window.h"
 
 namespace {
 
@@ -22,7 +22,7 @@ void declareDpiAwareness() {
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
     declareDpiAwareness();
-    static sormio::Frmsormio window;  // lives until the program ends, which ends it at once
+    static sormio::Win32Window window;  // lives until the program ends, which ends it at once
     if (!window.create(instance, show)) {
         MessageBoxW(nullptr, L"The window could not be created.", nullptr, MB_ICONERROR);
         return 1;

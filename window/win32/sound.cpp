@@ -40,7 +40,7 @@ struct Locked {
 
 }  // namespace
 
-Sound::Sound() {
+Sound::Sound(std::function<void(int)> lost) : lost_(std::move(lost)) {
     InitializeCriticalSection(&lock_);
 }
 
@@ -49,18 +49,22 @@ Sound::~Sound() {
     DeleteCriticalSection(&lock_);
 }
 
-void Sound::start() {
+void Sound::open() {
     Locked locked(lock_);
-    if (state_ == State::Closed) {
-        state_ = State::Opening;
-        opener_ = CreateThread(nullptr, 0, &Sound::open, this, 0, nullptr);
-        if (opener_ == nullptr) {
-            state_ = State::Failed;
-        }
+    if (state_ != State::Closed && state_ != State::Failed) {
+        return;
+    }
+    if (opener_ != nullptr) {
+        CloseHandle(opener_);  // the last try, which found no device and is done
+    }
+    state_ = State::Opening;
+    opener_ = CreateThread(nullptr, 0, &Sound::opening, this, 0, nullptr);
+    if (opener_ == nullptr) {
+        state_ = State::Failed;
     }
 }
 
-DWORD WINAPI Sound::open(void* self) {
+DWORD WINAPI Sound::opening(void* self) {
     auto* sound = static_cast<Sound*>(self);
     WAVEFORMATEX format{};
     format.wFormatTag = WAVE_FORMAT_PCM;
@@ -75,9 +79,10 @@ DWORD WINAPI Sound::open(void* self) {
     Locked locked(sound->lock_);
     if (!opened) {
         sound->state_ = State::Failed;
-        for (; sound->pending_ > 0; --sound->pending_) {
-            MessageBeep(MB_OK);  // what was asked for while the device was looked for
+        if (sound->pending_ > 0 && sound->lost_) {
+            sound->lost_(sound->pending_);
         }
+        sound->pending_ = 0;
         return 1;
     }
     const auto& slot = Tone::slot();
@@ -95,17 +100,17 @@ DWORD WINAPI Sound::open(void* self) {
     return 0;
 }
 
-bool Sound::beep() {
+bool Sound::play(int n) {
     Locked locked(lock_);
-    switch (state_) {
-        case State::Ready:
-            return write();
-        case State::Opening:
-            ++pending_;
-            return true;
-        default:
-            return false;
+    if (state_ == State::Opening) {
+        pending_ += n;
+        return true;
     }
+    bool all = state_ == State::Ready;
+    for (int i = 0; i < n && all; ++i) {
+        all = write();
+    }
+    return all;
 }
 
 bool Sound::write() {

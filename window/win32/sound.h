@@ -5,26 +5,28 @@
 #include <mmsystem.h>
 
 #include <array>
-#include <atomic>
+#include <functional>
 
 namespace sormio {
 
 // The game's own tone through the system's audio (waveOut). The device is opened on a thread of
-// its own when the first game starts, so that neither start-up nor a key ever waits for it, and
-// a window at rest holds no audio at all; tones asked for while it opens play once it answers.
-// Where none answers, beep() says so and the caller sounds the system's alert. Each tone is one
-// buffer holding the tone and the silence after it, so that the 19 tones of a game over can be
-// counted; they queue behind each other on the device.
+// its own, so that neither the window nor a key ever waits for it; tones asked for while it
+// opens play once it answers. Where none answers, play() says so, and tones it had kept are
+// handed to `lost`. Each tone is one buffer holding the tone and the silence after it, so that
+// the 19 tones of a game over can be counted; they queue behind each other on the device.
 class Sound {
   public:
-    Sound();
+    // Called on the opening thread with the number of tones kept for a device that never
+    // answered.
+    explicit Sound(std::function<void(int tones)> lost);
     ~Sound();
     Sound(const Sound&) = delete;
     Sound& operator=(const Sound&) = delete;
 
-    void start();
-    // Queues one tone. False when no device plays it: sound the alert instead.
-    bool beep();
+    // Starts opening the device, unless it is open or being opened.
+    void open();
+    // Queues n tones. False when no device plays them now.
+    bool play(int n);
     // Drops every tone not yet heard, so that a new game's first tone sounds at once.
     void drop();
     // Stops and closes the device: the program ends right after.
@@ -32,10 +34,11 @@ class Sound {
 
   private:
     enum class State { Closed, Opening, Ready, Failed };
-    static DWORD WINAPI open(void* self);
+    static DWORD WINAPI opening(void* self);
     // With the lock held.
     bool write();
 
+    std::function<void(int)> lost_;
     CRITICAL_SECTION lock_;
     State state_ = State::Closed;
     int pending_ = 0;  // asked for while the device opened

@@ -2,61 +2,56 @@
 
 #include <windows.h>
 
-#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "accessible.h"
+#include "alarm.h"
 #include "description.h"
-#include "game.h"
-#include "key_entry.h"
+#include "frmsormio.h"
 #include "sound.h"
-#include "ticker.h"
-#include "ticks.h"
 
 namespace sormio {
 
-// The game's one window on Windows. It owns the game and every control for the whole run,
-// implements Screen on those controls, and turns menu commands, character messages and timer
-// ticks into calls of the game's procedures. Labels are owner-drawn static controls, so that a
-// screen reader names them by their text; the bar is a control of its own that holds the focus
+// The game's one window on Windows, in plain Win32. It holds the game's middle (Frmsormio) and
+// its controls for the whole run; it turns menu commands, character messages and its alarm into
+// the middle's calls, and draws, sounds and tells what the middle asks. It draws every label
+// itself, off screen and at once; the bar is a child window of its own, which holds the focus
 // during a turn and takes the character messages.
-class Frmsormio : public Screen {
+//
+// win32_window.cpp: creation, scaling and what the middle asks; paint.cpp: the painting;
+// message_loop.cpp: the window procedures and the message loop.
+class Win32Window : public Platform {
   public:
-    Frmsormio();
-    ~Frmsormio() override;
-    Frmsormio(const Frmsormio&) = delete;
-    Frmsormio& operator=(const Frmsormio&) = delete;
+    Win32Window();
+    ~Win32Window() override;
+    Win32Window(const Win32Window&) = delete;
+    Win32Window& operator=(const Win32Window&) = delete;
 
     // Creates the window from the description and shows it; false if the system refused.
     bool create(HINSTANCE instance, int show);
     HWND hwnd() const { return hwnd_; }
     HACCEL accelerators() const { return accelerators_; }
-    Ticker& countdown() { return tmr1_; }
+    Alarm& alarm() { return alarm_; }
+    Frmsormio& middle() { return middle_; }
 
-    // Screen; virtual, so that a benchmark can stamp what the game does
-    void paintTile(int tile, TileColour colour) override;
-    float barWidth() const override { return static_cast<float>(barWidth_); }
-    void setBarWidth(float px) override;
-    void setBarShown(bool on) override;
-    void setBarEnabled(bool on) override;
-    void setCountdown(bool on) override;
-    void setScoreCaption(const std::string& text) override;
-    void showScore() override;
-    void beep() override;
-
-    void Form_Load();
-    void mnustart_Click();
-    void mnusound_Click();
-    void mnuquit_Click();
-    // One UTF-16 unit of a character message to the bar.
-    void picture1_Char(char16_t unit);
-
-    Game& game() { return game_; }
+    // Platform; virtual, so that a benchmark can stamp what it is asked
+    void draw(unsigned changes) override;
+    void wakeAt(std::int64_t atNs) override;
+    void openAudio() override { sound_.open(); }
+    bool playTones(int n) override { return sound_.play(n); }
+    void dropTones() override { sound_.drop(); }
+    void ringBell() override;
+    void quit() override;
 
   private:
+    // Child windows are numbered by their place in the description, from this.
+    static constexpr int kFirstControlId = 100;
+    // Posted by the audio's thread: WPARAM tones it kept and never played.
+    static constexpr UINT kTonesLost = WM_APP + 1;
+
     static LRESULT CALLBACK windowProc(HWND, UINT, WPARAM, LPARAM);
     static LRESULT CALLBACK barProc(HWND, UINT, WPARAM, LPARAM);
     LRESULT handle(UINT message, WPARAM wparam, LPARAM lparam);
@@ -77,19 +72,14 @@ class Frmsormio : public Screen {
     void paintBar(HWND bar);
     bool barTakesKeys() const;
     void moveFocusToMatchBar();
-    void tellIfGameEnded();
     // Tells a screen reader what the controls' texts do not, if one runs.
     void annotate();
-    void end();
     // Client pixels at the window's scale, snapped so that shared edges stay shared.
     int scaled(int units) const;
     RECT scaledRect(const Rect& r) const;
 
-    Game game_;
-    KeyEntry keyEntry_;
-    KeyEntry::Press pressKey_;
-    DueTicks tmr2_;
-    Ticker tmr1_;
+    Frmsormio middle_;
+    Alarm alarm_;
     Sound sound_;
     Annotations annotations_;
     HWND hwnd_ = nullptr;
@@ -109,12 +99,14 @@ class Frmsormio : public Screen {
     std::vector<HFONT> fonts_;  // per control, at the current scale
     int barWidth_ = 0;
     UINT dpi_ = 96;
-    bool told_ = false;
 };
 
-// One thread, one loop: messages, and during a turn the countdown's timer, each handled to
-// completion before the next is taken. Returns when `done` says so after a message or a tick
-// (a benchmark's turn), or with WM_QUIT's code.
-int runMessageLoop(Frmsormio& window, const std::function<bool()>& done = {});
+// UTF-8 to the system's UTF-16.
+std::wstring wide(std::string_view utf8);
+
+// One thread, one loop: messages, and during a turn the alarm, each handled to completion
+// before the next is taken. Returns when `done` says so after a message or a wake-up (a
+// benchmark's turn), or with WM_QUIT's code.
+int runMessageLoop(Win32Window& window, const std::function<bool()>& done = {});
 
 }  // namespace sormio

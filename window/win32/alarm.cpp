@@ -1,4 +1,4 @@
-#include "ticker.h"
+#include "alarm.h"
 
 #include <timeapi.h>
 
@@ -35,7 +35,7 @@ std::int64_t counterFrequency() {
 
 }  // namespace
 
-std::int64_t Ticker::nowNs() {
+std::int64_t Alarm::nowNs() {
     static const std::int64_t frequency = counterFrequency();
     LARGE_INTEGER c;
     QueryPerformanceCounter(&c);
@@ -43,81 +43,66 @@ std::int64_t Ticker::nowNs() {
            c.QuadPart % frequency * 1'000'000'000 / frequency;
 }
 
-Ticker::Ticker(std::int64_t periodMs, std::function<void()> tick)
-    : count_(std::chrono::milliseconds(periodMs)), tick_(std::move(tick)) {
+Alarm::Alarm() {
     timer_ = CreateWaitableTimerExW(nullptr, nullptr, kHighResolution, TIMER_ALL_ACCESS);
     if (timer_ == nullptr) {
         timer_ = CreateWaitableTimerExW(nullptr, nullptr, 0, TIMER_ALL_ACCESS);
     }
 }
 
-Ticker::~Ticker() {
-    stop();
+Alarm::~Alarm() {
+    set(kOff);
     if (timer_ != nullptr) {
         CloseHandle(timer_);
     }
 }
 
-void Ticker::start() {
-    ++generation_;
-    if (!active_) {
+void Alarm::set(std::int64_t atNs) {
+    const bool wasSet = atNs_ != kOff;
+    atNs_ = atNs;
+    if (atNs == kOff) {
+        if (wasSet) {
+            if (timer_ != nullptr) {
+                CancelWaitableTimer(timer_);
+            }
+            if (window_ != nullptr) {
+                KillTimer(window_, kTimerId);
+            }
+            if (finePeriod_) {
+                finerTimer(false);
+                finePeriod_ = false;
+            }
+        }
+        return;
+    }
+    if (!wasSet) {
         finePeriod_ = finerTimer(true) == TIMERR_NOERROR;
         if (window_ != nullptr) {
             SetTimer(window_, kTimerId, USER_TIMER_MINIMUM, nullptr);
         }
     }
-    active_ = true;
-    count_.start(nowNs());
-    arm();
-}
-
-void Ticker::stop() {
-    ++generation_;
-    if (!active_) {
-        return;
-    }
-    active_ = false;
     if (timer_ != nullptr) {
-        CancelWaitableTimer(timer_);
-    }
-    if (window_ != nullptr) {
-        KillTimer(window_, kTimerId);
-    }
-    if (finePeriod_) {
-        finerTimer(false);
-        finePeriod_ = false;
+        const std::int64_t wake = atNs - kLeadNs - nowNs();
+        LARGE_INTEGER due;
+        due.QuadPart = -(wake > 0 ? wake / 100 : 0);  // relative, in 100 ns
+        SetWaitableTimer(timer_, &due, 0, nullptr, nullptr, FALSE);
     }
 }
 
-void Ticker::arm() {
-    if (timer_ == nullptr) {
-        return;
+bool Alarm::due(std::int64_t& nowNs) {
+    if (atNs_ == kOff) {
+        return false;
     }
-    const std::int64_t wake = count_.deadlineOf(count_.delivered() + 1) - kLeadNs - nowNs();
-    LARGE_INTEGER due;
-    due.QuadPart = -(wake > 0 ? wake / 100 : 0);  // relative, in 100 ns
-    SetWaitableTimer(timer_, &due, 0, nullptr, nullptr, FALSE);
-}
-
-void Ticker::settle() {
-    if (!active_) {
-        return;
+    std::int64_t now = Alarm::nowNs();
+    if (atNs_ - now > kLeadNs) {
+        set(atNs_);  // WM_TIMER comes every few milliseconds whatever the moment
+        return false;
     }
-    const std::int64_t next = count_.deadlineOf(count_.delivered() + 1);
-    if (next - nowNs() <= kLeadNs) {
-        while (nowNs() < next) {
-            // the lead: at most kLeadNs
-        }
+    while (now < atNs_) {
+        now = Alarm::nowNs();  // the lead: at most kLeadNs
     }
-    // A tick may stop the countdown (the bar running out) or restart it; either ends this run.
-    const std::uint64_t generation = generation_;
-    for (std::int64_t n = count_.take(count_.dueBy(nowNs()), TickCount::kMaxCatchUp);
-         n > 0 && active_ && generation == generation_; --n) {
-        tick_();
-    }
-    if (active_ && generation == generation_) {
-        arm();
-    }
+    nowNs = now;
+    return true;
 }
 
 }  // namespace sormio

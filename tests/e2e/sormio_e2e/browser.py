@@ -1,0 +1,138 @@
+"""The web page in a headless browser, Debian's Chromium or Firefox ESR, served from the loopback
+by the project's own server and driven over the browser's own remote protocol (drivers.py).
+Needs Debian's python3-websocket and python3-pil."""
+import io
+import json
+import os
+import subprocess
+import sys
+import time
+
+import PIL.Image
+
+from . import drivers
+from .common import SERVE_WEB, Failure, L, Picture, check, own_env, wait_for
+from .registry import Run
+from .session import CountsTones, Session
+from .sound_server import SoundServer
+
+
+class BrowserSession(CountsTones, Session):
+    """The web page in a headless browser (Debian's Chromium or Firefox ESR), served from the
+    loopback by the project's own server: keys through the browser's remote protocol as the
+    browser reports them on Linux, pictures from its screenshots of the play area, tones
+    recorded from a PulseAudio null sink that the browser plays into."""
+
+    def __init__(self, site, browser):
+        super().__init__()
+        self.site, self.browser_kind, self.sound_kind = site, browser, "pulseaudio"
+        self.browser = None
+        self.dead = None
+
+    @classmethod
+    def from_args(cls, args):
+        return cls(args.web, args.session)
+
+    def _start(self):
+        self.env = own_env()
+        self.env["XDG_RUNTIME_DIR"] = os.path.join(self.folder, "run")
+        os.makedirs(self.env["XDG_RUNTIME_DIR"], mode=0o700)
+        self.env["HOME"] = os.path.join(self.folder, "home")
+        os.makedirs(self.env["HOME"])
+        self.sound = SoundServer(self.sound_kind, os.path.join(self.folder, "sound"))
+        self.sound.start()
+        self.env = self.sound.client_env(self.env)
+        self.record_tones()
+        self.serve()
+        driver = drivers.Chromium if self.browser_kind == "chromium" else drivers.Firefox
+        try:
+            self.browser = driver(self._spawn, self.folder, self.env)
+        except drivers.BrowserError as e:
+            raise Failure(str(e))
+        self.launch()
+
+    def serve(self):
+        """The page's own server on a free port of the loopback."""
+        self.server = self._spawn([sys.executable, SERVE_WEB, self.site], stdout=subprocess.PIPE,
+                                  text=True)
+        self.url = self.server.stdout.readline().strip()
+        check(self.url.startswith("http://127.0.0.1:"), "the page's server did not start")
+
+    def launch(self):
+        self.started_at = time.monotonic()
+        self.browser.navigate(self.url)
+        self.wait_ready()
+
+    def wait_ready(self):
+        """The page has loaded its program and its fonts, and shows the start screen."""
+        def ready():
+            try:  # the document may still be on its way
+                return self.browser.evaluate(
+                    "document.documentElement.dataset.ready !== undefined && document.fonts.ready"
+                    ".then(() => document.fonts.status === 'loaded')")
+            except drivers.BrowserError:
+                return False
+        wait_for("the page's program", ready, 20)
+        box = self.evaluate("JSON.stringify(document.getElementById('client').getBoundingClientRect())")
+        box = json.loads(box)
+        self.client = (round(box["x"]), round(box["y"]))
+        check(box["width"] == L.client_w and box["height"] == L.client_h,
+              f"the play area is {box['width']} x {box['height']}")
+        wait_for("the first painted frame", self._painted, 10)
+
+    def evaluate(self, expression):
+        try:
+            return self.browser.evaluate(expression)
+        except drivers.BrowserError as e:
+            raise Failure(str(e))
+
+    def _focus(self):
+        pass
+
+    def use_layout(self, layout):
+        pass  # the keys are sent as a browser reports them from any layout
+
+    def key(self, *keys):
+        for name in keys:
+            press = drivers.KeyPress(name, self.dead)
+            self.dead = "\u0301" if name == "dead_acute" else None
+            self.browser.key(press)
+
+    def picture(self):
+        png = self.browser.screenshot(self.client[0], self.client[1], L.client_w, L.client_h)
+        image = PIL.Image.open(io.BytesIO(png)).convert("RGB")
+        self.last_picture = Picture(ppm=b"P6 %d %d 255\n" % image.size + image.tobytes())
+        return self.last_picture
+
+    # The page's tones as it hands them to the browser's audio, on the page's clock: counted
+    # so, a busy machine that breaks up the sound cannot change the count. The `tones` case
+    # still hears them from the sound server.
+    def mark(self):
+        return self.evaluate("performance.now()")
+
+    def bells_after(self, moment):
+        return self.evaluate(f"sormioTones.filter(t => t >= {moment}).length")
+
+    def first_beep_after(self, moment):
+        return (self.evaluate(f"Math.min(...sormioTones.filter(t => t >= {moment}))") - moment) / 1000
+
+    def close(self):
+        if self.browser is not None:
+            self.browser.close()
+        super().close()
+
+
+
+WEB = ["pulseaudio", "py:websocket", "py:PIL"]
+RUNS = [
+    # The other cases count the tones the page plays; `tones` hears them from the server, whose
+    # recording a machine kept busy by other browsers would break up.
+    Run("chromium", "chromium", [],
+        ["startup", "start", "hit", "miss", "timeout", "sound", "keys_before_start", "dead_keys",
+         "tones", "page", "offline", "no_audio"], labels=["e2e", "web"], needs=["chromium", *WEB],
+        builds=["web"], fixtures=["web"], timeout=120, serial=["tones"]),
+    Run("firefox", "firefox", [], ["startup", "hit", "miss", "keys_before_start", "page", "no_audio"],
+        labels=["e2e", "web"], needs=["firefox-esr", *WEB], builds=["web"], fixtures=["web"],
+        timeout=120),
+]
+SESSIONS = {"chromium": BrowserSession, "firefox": BrowserSession}

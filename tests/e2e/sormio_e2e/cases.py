@@ -1,0 +1,665 @@
+"""The end-to-end cases, written once against the session interface (session.py): each plays
+the game as a person would and checks what the window shows, what is heard and what a screen
+reader is told. Which session runs which case is each session module's RUNS."""
+import json
+import os
+import signal
+import socket
+import subprocess
+import threading
+import time
+
+from . import drivers
+from .common import A11Y_PROBE, Failure, L, check, turn_shown, wait_for
+from .sound_server import RATE
+
+
+def red_tile(picture):
+    red = picture.tiles(L.target)
+    if len(red) != 1:
+        raise Failure(f"expected one red tile, found {len(red)}")
+    return red[0]
+
+
+
+def start_turn(s):
+    s.key("F1")
+    return s.wait_picture("one red tile and the bar", turn_shown)
+
+
+def border_edges(p):
+    """The thickness in device pixels of each tile's four edges, met going out from inside
+    the tile: along a row above its glyph and a column left of it."""
+    d = lambda v: int(v * p.scale)
+    width, height = d(L.client_w), d(L.client_h)
+
+    def run(x, y, dx, dy):
+        steps = 0
+        while p.device_pixel(x, y) != L.border:
+            x, y, steps = x + dx, y + dy, steps + 1
+            if steps > 20 * p.scale or not (0 <= x < width and 0 <= y < height):
+                return 0
+        n = 0
+        while 0 <= x < width and 0 <= y < height and p.device_pixel(x, y) == L.border:
+            x, y, n = x + dx, y + dy, n + 1
+        return n
+
+    edges = {}
+    for t, (_, left, top) in enumerate(L.tiles):
+        row, column, mid_x, mid_y = d(top + 4), d(left + 4), d(left + 16), d(top + 16)
+        for side, args in (("left", (mid_x, row, -1, 0)), ("right", (mid_x, row, 1, 0)),
+                           ("top", (column, mid_y, 0, -1)), ("bottom", (column, mid_y, 0, 1))):
+            edges[(t, side)] = run(*args)
+    return edges
+
+
+def case_startup(s):
+    p = s.picture()
+    check(p.tiles(L.idle) == list(range(36)), "all 36 tiles should be black")
+    for i, (glyph, left, top) in enumerate(L.tiles):
+        check(p.pixel(left, top) == L.border and p.pixel(left + 32, top + 32) == L.border,
+              f"tile {glyph} has no visible border")
+        check(p.region_has(left + 4, top + 4, left + 29, top + 29, L.white), f"tile {glyph} has no character")
+    edges = border_edges(p)
+    check(all(edges.values()), "tiles without an edge: " + ", ".join(
+        f"{L.tiles[t][0]} {side}" for (t, side), n in edges.items() if not n))
+    check(len(set(edges.values())) == 1, f"border lines of different thickness: {sorted(set(edges.values()))}")
+    check(p.region_has(*L.title_box, L.white), "no title")
+    check(p.region_has(*L.credit_box, L.white), "no credit line")
+    check(p.bar_length() == 0 and not p.region_has(0, L.bar_row, L.client_w, L.bar_row + 1, L.bar_colour), "a bar is shown")
+    check(not p.region_has(*L.score_box, L.white), "a score is shown")
+
+
+def case_start(s):
+    sent = time.monotonic()
+    p = start_turn(s)
+    elapsed = time.monotonic() - sent
+    red_tile(p)
+    length = p.bar_length()
+    # The bar has run for at most `elapsed` when the picture was taken, 3 px a tick from 600:
+    # its left end stays at x = 100 and its right end started at x = 699.
+    check(length % 3 == 0 and L.start_width - 3 * (int(elapsed / L.tick) + 2) <= length <= L.start_width,
+          f"bar of {length} px {elapsed * 1000:.0f} ms after Start, expected {L.start_width} less 3 px a tick")
+    check(p.pixel(L.bar_left - 1, L.bar_row) == L.background, f"the bar must start at x = {L.bar_left}")
+    check(p.pixel(L.bar_left + L.bar_width, L.bar_row) == L.background,
+          f"the bar must end by x = {L.bar_left + L.bar_width - 1}")
+    check(not p.region_has(0, L.bar_row - 1, L.client_w, L.bar_row, L.bar_colour)
+          and not p.region_has(0, L.bar_row + 1, L.client_w, L.bar_row + 2, L.bar_colour),
+          "the bar is one pixel high")
+    check(p.region_has(*L.score_box, L.white), "no score after Start")
+
+
+def case_hit(s):
+    before = start_turn(s)
+    score_zero = before.region(*L.score_box)
+    time.sleep(0.6)
+    tile = red_tile(s.picture())
+    shrunk = s.last_picture.bar_length()
+    moment = s.mark()
+    s.key(L.tiles[tile][0].lower())
+    p = s.wait_picture("the next turn", lambda q: q.bar_length() > shrunk + 100)
+    length = p.bar_length()
+    check(length <= L.start_width - 3 and length % 3 == 0,
+          f"bar of {length} px after a hit, expected {L.start_width - 3} or less")
+    check(len(p.tiles(L.target)) == 1 and not p.tiles(L.wrong), "one red tile and no blue after a hit")
+    check(p.region(*L.score_box) != score_zero and p.region_has(*L.score_box, L.white), "the score did not change")
+    check(s.settle_bells(moment, 1) == 1, f"a hit rang {s.bells_after(moment)} bells, expected 1")
+
+
+def case_miss(s):
+    target = red_tile(start_turn(s))
+    wrong = (target + 7) % 36
+    moment = s.mark()
+    s.key(L.tiles[wrong][0].lower())
+    p = s.wait_picture("the blue key", lambda q: q.tiles(L.wrong))
+    check(p.tiles(L.wrong) == [wrong], f"tile {L.tiles[wrong][0]} should be blue")
+    check(p.tiles(L.target) == [target], "the target should stay red")
+    check(p.bar_length() == 0, "the bar should be gone")
+    check(s.settle_bells(moment, 19) == 19, f"a game over rang {s.bells_after(moment)} bells, expected 19")
+    # F1 after a game over clears the blue key.
+    p = start_turn(s)
+    check(not p.tiles(L.wrong) and len(p.tiles(L.target)) == 1, "Start should clear the blue key")
+
+
+def case_timeout(s):
+    moment = s.mark()
+    s.key("F1")
+    s.wait_picture("the bar", lambda q: q.bar_length() > 0)
+    wait_for("the game over bells", lambda: s.bells_after(moment) >= 1, 5)
+    duration = s.first_beep_after(moment)
+    p = s.wait_picture("the bar gone", lambda q: q.bar_length() == 0)
+    check(len(p.tiles(L.target)) == 1 and not p.tiles(L.wrong), "a time-out paints one red and no blue tile")
+    check(s.settle_bells(moment, 19) == 19, "a time-out rings 19 bells")
+    print(f"pace: F1 to the end of a 200-tick turn took {duration:.3f} s (nominal 2.000 s)")
+    check(1.7 <= duration <= 2.6, f"a 200-tick turn took {duration:.3f} s")
+
+
+def case_sound(s):
+    s.key("F3")
+    target = red_tile(start_turn(s))
+    moment = s.mark()
+    s.key(L.tiles[target][0].lower())
+    time.sleep(0.2)
+    s.key("space")
+    s.wait_picture("the game over", lambda q: q.bar_length() == 0)
+    time.sleep(0.5)
+    check(s.bells_after(moment) == 0, f"{s.bells_after(moment)} bells with sounds off")
+    s.key("F3")
+    start_turn(s)
+    moment = s.mark()
+    s.key("space")
+    check(s.settle_bells(moment, 19) == 19, "sounds back on: a game over rings 19 bells")
+
+
+def case_keys_before_start(s):
+    before = s.picture().region(0, 0, L.client_w, L.client_h)
+    moment = s.mark()
+    s.key("e", "0", "space", "Return", "a")
+    time.sleep(0.3)
+    check(s.picture().region(0, 0, L.client_w, L.client_h) == before, "keys before Start changed the picture")
+    check(s.bells_after(moment) == 0, "keys before Start rang the bell")
+
+
+def case_close(s):
+    start_turn(s)
+    status, _ = s.close_and_wait()
+    check(status == 0, f"the game ended with status {status}")
+
+
+def twenty_closes(s, when, play):
+    """Twenty runs, each closed after play(attempt): every time the program ends with status 0
+    within a second."""
+    took = []
+    for attempt in range(20):
+        if attempt:
+            s.launch()
+        play(attempt)
+        status, seconds = s.close_and_wait()
+        took.append(seconds)
+        check(status == 0, f"close {attempt + 1}: the game ended with status {status}")
+        check(seconds <= 1, f"close {attempt + 1}: the game took {seconds:.2f} s to end")
+    print(f"20 closes {when}: slowest {1000 * max(took):.0f} ms")
+
+
+def case_close_after_play(s):
+    """Closed right after keys, twenty times in a row."""
+    def play(attempt):
+        target = red_tile(start_turn(s))
+        s.key(L.tiles[(target + attempt % 2) % 36][0].lower())  # a hit, then a miss, in turn
+    twenty_closes(s, "after play", play)
+
+
+def case_close_during_turn(s):
+    """Closed in the middle of a turn, twenty times, each time at another moment of it."""
+    def play(attempt):
+        s.key("F1")
+        s.wait_turn()
+        time.sleep(0.05 * (attempt % 8))
+    twenty_closes(s, "during a turn", play)
+
+
+def case_title_bar(s):
+    """The window has a title bar with its caption, whoever draws it."""
+    caption, height = wait_for("the title bar", lambda: (lambda t: t if t[1] else None)(s.title_bar()), 5)
+    check(caption == L.caption, f"the caption is {caption!r}")
+    check(height >= 20, f"a title bar of {height} px")
+    print(f"title bar of {height} px")
+
+
+def hit_until(s, glyphs, limit=60):
+    """Scores until the target is one of `glyphs`; the target's tile index."""
+    for _ in range(limit):
+        target = red_tile(s.picture())
+        if L.tiles[target][0] in glyphs:
+            return target
+        score = s.last_picture.region(*L.score_box)
+        moment = s.mark()
+        s.key(L.tiles[target][0].lower())
+        s.wait_picture("the next turn", lambda q: q.region(*L.score_box) != score and q.bar_length())
+        # Heard before the caller counts what follows: a tone may come out a little late.
+        wait_for("the hit's beep", lambda: s.bells_after(moment), 3)
+    raise Failure(f"no target among {glyphs} in {limit} turns")
+
+
+def case_dead_keys(s):
+    """On a layout with dead keys: a dead key alone does nothing, a letter composed with it is
+    a miss without a blue tile, and so is a key it does not combine with; plain keys hit."""
+    s.use_layout("fi")
+    for glyphs in ("AEIOU", "0123456789BDFHQTX"):  # composed with an acute, or not at all
+        start_turn(s)
+        target = hit_until(s, glyphs)
+        moment = s.mark()
+        s.key("dead_acute")
+        time.sleep(0.3)
+        p = s.picture()
+        check(p.bar_length() > 0 and not p.tiles(L.wrong) and s.bells_after(moment) == 0,
+              "a dead key alone ended the turn or beeped")
+        s.key(L.tiles[target][0].lower())
+        p = s.wait_picture("the game over", lambda q: q.bar_length() == 0)
+        check(p.tiles(L.target) == [target] and not p.tiles(L.wrong),
+              f"´ then {L.tiles[target][0]}: expected a miss without a blue tile")
+        check(s.settle_bells(moment, 19) == 19, f"´ then {L.tiles[target][0]} was no game over")
+
+
+def accessible_tree(s):
+    """The game's accessible objects, depth first, as a screen reader reads them."""
+    out = subprocess.run(["/usr/bin/python3", A11Y_PROBE, "tree"], env=s.env, capture_output=True,
+                         text=True, timeout=10)
+    nodes, todo = [], [json.loads(out.stdout or "null") or {"children": []}]
+    while todo:
+        n = todo.pop(0)
+        nodes.append(n)
+        todo[0:0] = n["children"]
+    return nodes
+
+
+def case_screen_reader(s):
+    """Read as a screen reader reads it: the bar named by the key to press and holding the
+    focus, renamed at each turn; the tiles by their characters, the target and the wrong key
+    described; the score by its text; the end of a game told on the window, which takes the
+    focus from the hidden bar."""
+    if not s.a11y:
+        raise Failure("this case needs --a11y")
+    events = []
+    listener = s._spawn(["/usr/bin/python3", A11Y_PROBE, "events"], stdout=subprocess.PIPE, text=True)
+    check(listener.stdout.readline().strip() == "ready", "the event listener did not start")
+    threading.Thread(target=lambda: events.extend(json.loads(l) for l in listener.stdout),
+                     daemon=True).start()
+
+    def one(nodes, role, **fields):
+        found = [n for n in nodes if n["role"] == role and all(n[k] == v for k, v in fields.items())]
+        check(len(found) == 1, f"{len(found)} {role} nodes with {fields}")
+        return found[0]
+
+    target = red_tile(start_turn(s))
+    glyph = L.tiles[target][0]
+    nodes = accessible_tree(s)
+    bar = one(nodes, "progress bar")
+    check(bar["name"] == glyph and "focused" in bar["states"] and 0 < bar["value"] <= L.start_width,
+          f"during a turn the bar reads {bar}")
+    check([n["name"] for n in nodes if n["role"] == "label" and len(n["name"]) == 1
+           and n["description"] != "pisteet"] == [g for g, _, _ in L.tiles][::-1],
+          "the tiles are not named by their characters")
+    check([n["name"] for n in nodes if n["description"] == "kohde"] == [glyph], "target not described")
+    check(one(nodes, "label", description="pisteet")["name"] == "0", "the score does not read 0")
+
+    told = len(events)
+    s.key(glyph.lower())
+    p = s.wait_picture("the next turn", lambda q: q.region_has(*L.score_box, L.white) and q.bar_length())
+    glyph = L.tiles[red_tile(p)][0]
+    # The focus, as a screen reader follows it, moves to an object named by the new key.
+    wait_for("the new key told", lambda: any(
+        e["type"] == "object:state-changed:focused" and e.get("detail") == 1 and e["name"] == glyph
+        and e.get("role") in ("label", "progress bar") for e in events[told:]), 2)
+    wait_for("the score renamed", lambda: any(e.get("role") == "label" and e["name"] == "1"
+                                              for e in events), 2)
+    wrong = L.tiles[(L.tiles.index(next(t for t in L.tiles if t[0] == glyph)) + 1) % 36][0]
+    s.key(wrong.lower())
+    s.wait_picture("the game over", lambda q: q.tiles(L.wrong))
+    told = f"Väärä näppäin {wrong}, pisteet 1"
+    wait_for("the end told", lambda: any(e.get("role") == "frame" and e["description"] == told
+                                         for e in events), 2)
+    nodes = accessible_tree(s)
+    check("focused" in one(nodes, "frame")["states"], "the window does not hold the focus")
+    check("focused" not in one(nodes, "progress bar")["states"], "the hidden bar keeps the focus")
+    check([n["name"] for n in nodes if n["description"] == "väärä"] == [wrong], "wrong key not described")
+
+    s.key("F1")
+    wait_for("the time-out told", lambda: any(
+        e.get("role") == "frame" and e["description"] == "Aika loppui, pisteet 0" for e in events), 4)
+
+
+def case_spoken(s):
+    """Played by ear with Orca: the key at every turn is the first thing said, within 0.3 s of
+    the turn starting, and how the game ended within 0.5 s of it."""
+    if not s.orca:
+        raise Failure("this case needs --orca")
+
+    def heard(what, since, limit, first=False):
+        """`what` said within `limit` seconds of `since`: a key as the first word of what is
+        said of an object (not the one-word echo of a pressed key), a sentence anywhere; with
+        `first`, before anything else but that echo."""
+        def says(text):
+            words = text.split()
+            return what in text if " " in what else len(words) > 1 and words[0] == what
+
+        def found():
+            # The screen reader's echo of the key just pressed ("F1", "e") may come first.
+            said = [(t, text) for t, text in s.spoken(since) if " " in text.strip(". ")]
+            hits = [(t, text) for t, text in said if says(text)]
+            return hits[0] if hits and (not first or said[0][1] == hits[0][1]) else None
+        try:
+            t, text = wait_for(f"{what!r} spoken", found, 3)
+        except Failure as failure:
+            raise Failure(f"{failure}; said: {s.spoken(since - 10)}")
+        print(f"{text!r} {t:.2f} s after")
+        check(t <= limit, f"{what!r} spoken {t:.2f} s after, later than {limit} s")
+
+    time.sleep(1.0)  # Orca's welcome and the window's title, before the game
+    sent = time.time()
+    target = L.tiles[red_tile(start_turn(s))][0]
+    heard(target, sent, 0.3, first=True)
+    for _ in range(2):
+        score = s.last_picture.region(*L.score_box)
+        sent = time.time()
+        s.key(target.lower())
+        p = s.wait_picture("the next turn", lambda q: q.region(*L.score_box) != score and q.bar_length())
+        target = L.tiles[red_tile(p)][0]
+        # The typed letter's echo may come first; the new key must follow within the time.
+        heard(target, sent, 0.3)
+    wrong = L.tiles[(L.tiles.index(next(t for t in L.tiles if t[0] == target)) + 1) % 36][0]
+    sent = time.time()
+    s.key(wrong.lower())
+    heard(f"Väärä näppäin {wrong}, pisteet 2", sent, 0.5)
+    sent = time.time()
+    s.key("F1")
+    wait_for("the time-out", lambda: any("Aika loppui" in text for _, text in s.spoken(sent)), 4)
+    t, _ = next((t, text) for t, text in s.spoken(sent) if "Aika loppui" in text)
+    check(2.0 <= t <= 2.5, f"the time-out told {t:.2f} s after F1, its turn lasts 2 s")
+    heard("Aika loppui, pisteet 0", sent, 2.5)
+
+
+def case_bell_disabled(s):
+    """A desktop with its bell switched off: silence, no delay, no error, the game goes on."""
+    subprocess.run([s.xprobe_path, "nobell"], env=s.env, check=True, timeout=10)
+    target = red_tile(start_turn(s))
+    sent = time.monotonic()
+    s.key(L.tiles[(target + 1) % 36][0].lower())
+    s.wait_picture("the game over", lambda q: q.tiles(L.wrong), timeout=2)
+    print(f"game over shown {1000 * (time.monotonic() - sent):.0f} ms after the key")
+    p = start_turn(s)
+    check(not p.tiles(L.wrong), "the next Start works")
+    check(s.game.poll() is None, "the game is still running")
+
+
+def case_close_during_beeps(s):
+    """Closed while the 19 bells of a game over sound: the process ends within 200 ms."""
+    target = red_tile(start_turn(s))
+    s.key(L.tiles[(target + 1) % 36][0].lower())
+    status, took = s.close_and_wait()
+    print(f"ended {1000 * took:.0f} ms after the close request")
+    check(status == 0, f"the game ended with status {status}")
+    check(took <= 0.2, f"the game took {1000 * took:.0f} ms to end")
+
+
+def case_minimised(s):
+    """Minimised during a turn, the countdown goes on and ends the turn as usual."""
+    moment = time.monotonic()
+    start_turn(s)
+    s.xdo("windowunmap", "--sync", s.window)
+    check(s.settle_bells(moment, 19, timeout=4) == 19, "the hidden turn did not time out")
+    took = [b for b in s.bells if b >= moment][0] - moment
+    check(took < 2.6, f"the hidden turn took {took:.2f} s")
+    s.xdo("windowmap", "--sync", s.window)
+    p = s.wait_picture("the window back", lambda q: q.bar_length() == 0)
+    check(len(p.tiles(L.target)) == 1 and not p.tiles(L.wrong), "a time-out: one red, no blue")
+
+
+def case_covered_and_switched(s):
+    """Covered by another window and switched away from during a turn; switched back, the
+    keys reach the game again without a click."""
+    target = red_tile(start_turn(s))
+    cover = s._spawn([s.xprobe_path, "cover"], stdout=subprocess.PIPE, text=True)
+    cover_id = cover.stdout.readline().strip()
+    s.xdo("windowfocus", "--sync", cover_id)
+    time.sleep(0.2)
+    s.xdo("windowraise", s.window)
+    s.xdo("windowfocus", "--sync", s.window)
+    moment = time.monotonic()
+    s.key(L.tiles[target][0].lower())
+    check(s.settle_bells(moment, 1) == 1, "the key typed after switching back did not score")
+    p = s.picture()
+    check(len(p.tiles(L.target)) == 1 and p.bar_length() > 0 and not p.tiles(L.wrong), "the game goes on")
+
+
+def sound_streams(s):
+    return subprocess.run(["pactl", "list", "short", "sink-inputs"], env=s.sound.env(),
+                          capture_output=True, text=True, timeout=5).stdout.strip()
+
+
+def needs_sound(s, started=False):
+    """Waits for the game's sound stream, which appears once the audio that the first game
+    opens has connected; starts that game unless the case has `started` one."""
+    if s.sound is None:
+        raise Failure("this case needs --sound")
+    if not started:
+        start_turn(s)
+    wait_for("the game's sound stream", lambda: sound_streams(s), 10)
+
+
+def settle_tones(rec, expected, timeout=4):
+    wait_for(f"{expected} tones", lambda: len(rec.tones()) >= expected, timeout)
+    time.sleep(0.3)
+    return len(rec.tones())
+
+
+def case_tones(s):
+    """The game's own tone through a real sound server, opened with the first game and not
+    before: one per hit, 19 at a game over, none with sounds off, and no bell while it plays."""
+    bells = len(s.bells)
+    time.sleep(0.5)
+    check(not sound_streams(s), "the sound server is held before the first game")
+    with s.sound.recorder() as rec:
+        target = red_tile(start_turn(s))
+        needs_sound(s, started=True)
+        s.key(L.tiles[target][0].lower())
+        check(settle_tones(rec, 1) == 1, f"a hit played {len(rec.tones())} tones")
+        target = red_tile(s.picture())
+        s.key(L.tiles[(target + 1) % 36][0].lower())
+        check(settle_tones(rec, 20) == 20, f"a game over played {len(rec.tones()) - 1} tones")
+        onsets = rec.tones()[1:]
+        gaps = [(b - a) * 1000 // RATE for a, b in zip(onsets, onsets[1:])]
+        print(f"game over: 19 tones {min(gaps)}-{max(gaps)} ms apart")
+        check(min(gaps) >= 60, "the tones of a game over run together")
+        s.key("F3")
+        target = red_tile(start_turn(s))
+        s.key(L.tiles[target][0].lower())
+        time.sleep(0.2)
+        s.key("space")
+        s.wait_picture("the game over", lambda q: q.bar_length() == 0)
+        time.sleep(0.5)
+        check(len(rec.tones()) == 20, "tones played with sounds off")
+    check(len(s.bells) == bells, f"{len(s.bells) - bells} bells rang while the server played")
+
+
+def case_burst_cut_by_start(s):
+    """Start drops what is left of a game over's tones: the next hit sounds at once."""
+    needs_sound(s)
+    with s.sound.recorder() as rec:
+        target = red_tile(start_turn(s))
+        s.key(L.tiles[(target + 1) % 36][0].lower())
+        wait_for("the burst", lambda: len(rec.tones()) >= 3, 3)
+        target = red_tile(start_turn(s))
+        time.sleep(0.3)
+        cut = len(rec.tones())
+        check(cut < 10, f"{cut} tones of the burst played on after Start")
+        position = rec.position()
+        s.key(L.tiles[target][0].lower())
+        wait_for("the hit's tone", lambda: rec.tones_since(position), 2)
+        time.sleep(0.3)
+        check(len(rec.tones()) == cut + 1, f"{len(rec.tones()) - cut} tones for one hit")
+
+
+def case_server_killed(s):
+    """The sound server dies during a game over's tones: no hang, the bell rings for the
+    tones not played, and the game goes on with the bell."""
+    needs_sound(s)
+    with s.sound.recorder() as rec:
+        target = red_tile(start_turn(s))
+        moment = time.monotonic()
+        s.key(L.tiles[(target + 1) % 36][0].lower())
+        wait_for("the burst", lambda: len(rec.tones()) >= 4, 3)
+        s.sound.kill()
+    played = len(rec.tones())
+    wait_for("the rest as bells", lambda: played + s.bells_after(moment) >= 19, 3)
+    time.sleep(0.3)
+    total = played + s.bells_after(moment)
+    print(f"{played} tones, then {s.bells_after(moment)} bells")
+    # The tone cut off by the kill is rung again.
+    check(19 <= total <= 20, f"{played} tones and {s.bells_after(moment)} bells")
+    target = red_tile(start_turn(s))
+    moment = time.monotonic()
+    s.key(L.tiles[target][0].lower())
+    check(s.settle_bells(moment, 1) == 1, "a hit without a server rings the bell")
+
+
+def case_server_back(s):
+    """A server that was gone and comes back: the next game's tones come through it."""
+    needs_sound(s)
+    s.sound.kill()
+    target = red_tile(start_turn(s))
+    moment = time.monotonic()
+    s.key(L.tiles[target][0].lower())
+    check(s.settle_bells(moment, 1) == 1, "a hit without a server rings the bell")
+    s.sound.start()
+    with s.sound.recorder() as rec:
+        target = red_tile(start_turn(s))
+        time.sleep(0.5)
+        moment = time.monotonic()
+        s.key(L.tiles[target][0].lower())
+        check(settle_tones(rec, 1) == 1, "no tone from the server that came back")
+        check(s.bells_after(moment) == 0, "the bell rang although the server is back")
+
+
+def case_server_hung(s):
+    """A server that accepts the connection and never answers: bells, and an exit at once."""
+    folder = os.path.join(s.env["XDG_RUNTIME_DIR"], "pulse")
+    os.makedirs(folder, exist_ok=True)
+    listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    listener.bind(os.path.join(folder, "native"))
+    listener.listen(16)
+    try:
+        target = red_tile(start_turn(s))
+        moment = time.monotonic()
+        s.key(L.tiles[(target + 1) % 36][0].lower())
+        check(s.settle_bells(moment, 19) == 19, "a game over rings 19 bells")
+        start_turn(s)
+        status, took = s.close_and_wait()
+        check(status == 0 and took <= 1, f"status {status} after {took:.2f} s")
+    finally:
+        listener.close()
+
+
+def case_installer(s):
+    """The 64-bit installer, silently: the program, its licences, a Start-menu entry and an
+    entry in the list of programs; the installed program opens; the uninstaller, silently,
+    takes all of it away again."""
+    if not getattr(s, "installer", None):
+        raise Failure("this case needs --wine and --installer")
+    folder = os.path.join(s.env["WINEPREFIX"], "drive_c", "Program Files", "Sormio IV")
+    link = os.path.join(s.env["WINEPREFIX"], "drive_c", "ProgramData", "Microsoft", "Windows",
+                        "Start Menu", "Programs", "Sormio IV.lnk")
+    key = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\fi.sormio.SormioIV"
+    s.close_and_wait()  # the session's own run of the program: the installed one comes next
+    s.wine(s.installer, "/S")
+    installed = sorted(os.listdir(folder))
+    check(installed == sorted(["sormio.exe", "Uninstall.exe", "LICENSE.txt", "fonts-lato.txt",
+                               "fonts-dejavu-core.txt", "fonts-dancingscript.txt"]),
+          f"installed: {installed}")
+    check(os.path.exists(link), "no Start-menu entry")
+    check(s.wine("reg", "query", key, check=False) == 0, "not in the list of programs")
+    s.game_path = os.path.join(folder, "sormio.exe")
+    s.launch()
+    case_startup(s)
+    status, _ = s.close_and_wait()
+    check(status == 0, f"the installed program ended with status {status}")
+    s.wine(os.path.join(folder, "Uninstall.exe"), "/S")
+    # The uninstaller runs on from a copy of itself, so that it can remove its own file.
+    wait_for("the uninstaller to finish", lambda: not os.path.exists(folder), 30)
+    check(not os.path.exists(link), "the Start-menu entry stays")
+    check(s.wine("reg", "query", key, check=False) != 0, "still in the list of programs")
+
+
+def case_page(s):
+    """What only a page has to get right: the browser's own F1 and F3 prevented, its other
+    shortcuts left alone, nothing fetched from elsewhere and nothing stored, the window inside
+    the viewport; what a screen reader is handed during and after a game; and "Lopeta", which
+    leaves the page as freshly loaded."""
+    check(s.evaluate("document.title") == L.caption, "the document's title")
+    if s.browser_kind == "chromium":
+        errors = s.browser.page("Page.getInstallabilityErrors")["installabilityErrors"]
+        check(not errors, f"not installable: {errors}")
+    box = json.loads(s.evaluate("JSON.stringify(document.getElementById('Frmsormio').getBoundingClientRect())"))
+    check(box["right"] <= drivers.VIEWPORT[0] and box["bottom"] <= drivers.VIEWPORT[1],
+          f"the window reaches {box['right']:.0f} x {box['bottom']:.0f}")
+    s.key("F10", "Down", "Return")  # the menu from the keyboard: its second item
+    sound_item = "document.getElementById('mnusound').firstChild.textContent"
+    wait_for("F10, Down and Enter to switch the sounds off",
+             lambda: s.evaluate(sound_item) == "Äänet poissa", 2)
+    s.key("F3")
+    wait_for("F3 to switch them on", lambda: s.evaluate(sound_item) == "Äänet päällä", 2)
+    s.evaluate("window.seen = []; addEventListener('keydown', e => seen.push(e.key + ' ' + e.defaultPrevented))")
+    target = red_tile(start_turn(s))
+    s.key("F3", "F3")
+    check(s.evaluate("seen.join()") == "F1 true,F3 true,F3 true", "F1 and F3 reached the browser: "
+          + s.evaluate("seen.join()"))
+    if s.browser_kind == "chromium":
+        key = L.tiles[target][0]
+        tree = s.browser.accessibility_tree()
+        check(("progressbar", key, "", "") in [(r, n, d, "") for r, n, d, _ in tree],
+              f"no progress bar named {key}")
+        check(("image", key, "kohde", "") in tree, f"the red tile is not told as {key}, kohde")
+        check(all(("image", g, "", "") in tree for g, _, _ in L.tiles if g != key), "a tile is unnamed")
+        check(("generic", "", "pisteet", "") in tree and ("StaticText", "0", "", "") in tree,
+              "the score is not told as 0, pisteet")
+        check(s.evaluate("document.getElementById('reader').textContent") == key, "the turn is not told")
+    wrong = (target + 7) % 36
+    s.key(L.tiles[wrong][0].lower())
+    s.wait_picture("the blue key", lambda q: q.tiles(L.wrong))
+    told = s.evaluate("document.getElementById('reader').textContent")
+    check(told == f"Väärä näppäin {L.tiles[wrong][0]}, pisteet 0", f"the end is told as {told!r}")
+    if s.browser_kind == "chromium":
+        check(("image", L.tiles[wrong][0], "väärä", "") in s.browser.accessibility_tree(),
+              "the wrong key is not told")
+    start_turn(s)
+    moment = s.mark()
+    s.evaluate("document.getElementById('mnuohjelma').click(); document.getElementById('mnuquit').click()")
+    p = s.wait_picture("the page as loaded", lambda q: q.bar_length() == 0 and not q.tiles(L.target))
+    time.sleep(2.5)
+    check(s.picture().region(0, 0, L.client_w, L.client_h) == p.region(0, 0, L.client_w, L.client_h), "the page changed after Lopeta")
+    check(not p.region_has(*L.score_box, L.white), "a score is shown after Lopeta")
+    check(s.bells_after(moment) == 0, "a game went on after Lopeta")
+    check(s.evaluate("document.cookie + localStorage.length + sessionStorage.length") == "00",
+          "the page stored something")
+    foreign = s.evaluate(f"performance.getEntriesByType('resource').map(e => e.name)"
+                         f".filter(n => !n.startsWith({s.url!r}))")
+    check(not foreign, f"fetched from outside the page's folder: {foreign}")
+    refused = s.evaluate("sormioViolations")
+    check(not refused, f"the page's own policy refused it: {refused}")
+    s.evaluate("const script = document.createElement('script'); script.textContent = 'window.ran = 1';"
+               "document.head.append(script)")
+    check(s.evaluate("window.ran === undefined && sormioViolations.length === 1"),
+          "the page's policy let an inline script run")
+
+
+def case_no_audio(s):
+    """Where no audio plays, every tone rings the platform's bell instead: a page, which has
+    none of the system's, buzzes the device where it can."""
+    s.evaluate("window.AudioContext = function () { throw new Error('no audio here'); };"
+               "window.sormioBuzzes = 0; navigator.vibrate = () => ++sormioBuzzes > 0")
+    target = red_tile(start_turn(s))
+    s.key(L.tiles[target][0].lower())
+    wait_for("the hit's bell", lambda: s.evaluate("sormioBuzzes") >= 1, 2)
+    target = red_tile(s.picture())
+    s.key(L.tiles[(target + 1) % len(L.tiles)][0].lower())
+    wait_for("the game over's bells", lambda: s.evaluate("sormioBuzzes") >= 20, 2)
+    time.sleep(0.3)
+    check(s.evaluate("sormioBuzzes") == 20, f"{s.evaluate('sormioBuzzes')} bells for 20 tones")
+
+
+def case_offline(s):
+    """After one visit the page loads and plays with its server gone."""
+    wait_for("the service worker", lambda: s.evaluate(
+        "navigator.serviceWorker.ready.then(() => !!navigator.serviceWorker.controller || "
+        "caches.keys().then(k => k.length > 0))"), 10)
+    os.killpg(s.server.pid, signal.SIGTERM)
+    s.server.wait()
+    s.browser.reload()
+    s.wait_ready()
+    check(s.evaluate("!!navigator.serviceWorker.controller"), "the page did not come from its cache")
+    case_hit(s)
+
+
+
+
+CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith("case_")}

@@ -1,0 +1,199 @@
+"""The one interface every kind of session offers the cases: a game started as a player starts
+it, keys typed as a player types them, pictures of its client area, the beeps heard, what a
+screen reader said, and closing. Every process a session starts is ended by its own process id
+when the session closes, whatever happened.
+
+A module per kind of session implements it (x11, wayland, wine, browser), and declares in RUNS
+which cases it runs (registry.Run).
+"""
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+
+from .common import Failure, L, turn_shown, wait_for
+from .sound_server import RATE
+
+
+class Session:
+    """What a case may ask of a session. The subclass starts what it needs in _start() and
+    implements launch(), key(), picture() and close_window(); the rest it may leave as is."""
+
+    scale = 1  # device pixels to the window's pixel
+    a11y = orca = False
+
+    def __init__(self):
+        self.folder = tempfile.mkdtemp(prefix="sormio-e2e-")
+        self.procs = []
+        self.bells = []
+        self.game = None
+        self.window = None
+        self.last_picture = None
+        self.sound = None
+        self.spoken_file = None
+        self.env = {}
+
+    def _spawn(self, args, env=None, **kw):
+        proc = subprocess.Popen(args, env=env or self.env, start_new_session=True, **kw)
+        self.procs.append(proc)
+        return proc
+
+    def __enter__(self):
+        try:
+            self._start()
+        except BaseException:
+            self.close()
+            raise
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def _start(self):
+        raise NotImplementedError
+
+    def launch(self):
+        """Starts the game and waits for its first frame, with the keyboard focus on it."""
+        self.started_at = time.monotonic()
+        self.game = self._spawn([self.game_path], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.window = wait_for("the game's window", self._find_window, 10)
+        self.first_frame_at = None
+        wait_for("the first painted frame", lambda: self._painted(), 10)
+        self._focus()
+
+    def _find_window(self):
+        """The game's window, once it shows; None until then."""
+        raise NotImplementedError
+
+    def _focus(self):
+        """Gives the game's window the keyboard focus."""
+
+    def key(self, *keys):
+        """Types keys, named as X keysyms ("F1", "e", "space", "dead_acute")."""
+        raise NotImplementedError
+
+    def picture(self):
+        """The client area now, as a common.Picture."""
+        raise NotImplementedError
+
+    def close_window(self):
+        """Asks the game's window to close, as its title bar's button does."""
+        raise NotImplementedError
+
+    def use_layout(self, layout):
+        """Types on this keyboard layout from now on (where keys are typed as key codes)."""
+
+    def title_bar(self):
+        """The window's caption and the height of its title bar."""
+        raise Failure("this session cannot see a title bar")
+
+    def _painted(self):
+        """The start screen has been drawn: black tiles with their borders."""
+        try:
+            picture = self.picture()
+        except Failure:
+            return False
+        if picture.tile_colour(0) == L.idle and picture.pixel(*L.tiles[0][1:]) == L.border:
+            self.first_frame_at = time.monotonic()
+            return True
+        return False
+
+    def close_and_wait(self):
+        """Closes the window; the game's exit status and how long it took to end after the
+        request."""
+        self.close_window()
+        closed = time.monotonic()
+        try:
+            status = self.game.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            raise Failure("the game still runs 5 s after its window was closed")
+        return status, time.monotonic() - closed
+
+    def mark(self):
+        """Now, for counting the beeps that follow."""
+        return time.monotonic()
+
+    def close(self):
+        self._stop_procs()
+        if self.sound is not None:
+            self.sound.stop()
+        shutil.rmtree(self.folder, ignore_errors=True)
+
+    def _stop_procs(self):
+        for proc in reversed(self.procs):
+            if proc.poll() is None:
+                try:
+                    os.killpg(proc.pid, signal.SIGTERM)
+                except ProcessLookupError:
+                    pass
+        for proc in reversed(self.procs):
+            try:
+                proc.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                os.killpg(proc.pid, signal.SIGKILL)
+                proc.wait()
+        self.procs = []
+
+    def wait_turn(self):
+        """After F1: the turn is running."""
+        self.wait_picture("one red tile and the bar", turn_shown)
+
+    def wait_picture(self, what, condition, timeout=3):
+        return wait_for(what, lambda: (lambda p: p if condition(p) else None)(self.picture()),
+                        timeout)
+
+    def spoken(self, since):
+        """What the screen reader said after `since` (time.time()): (seconds after, text)."""
+        said = []
+        with open(self.spoken_file, "rb") as f:
+            for raw in f:
+                # speech-dispatcher hands a sentence to its module in the charset it has for
+                # the sentence's language, Latin-1 where it has none.
+                try:
+                    line = raw.decode()
+                except UnicodeDecodeError:
+                    line = raw.decode("latin-1")
+                when, _, text = line.rstrip("\n").partition(" ")
+                if float(when) >= since:
+                    said.append((float(when) - since, text))
+        return said
+
+    def bells_after(self, moment):
+        """Beeps heard since mark() gave `moment`."""
+        return len([b for b in self.bells if b >= moment])
+
+    def first_beep_after(self, moment):
+        """Seconds from mark() to the first beep after it."""
+        return min(b for b in self.bells if b >= moment) - moment
+
+    def settle_bells(self, moment, expected, timeout=3):
+        """Waits for `expected` bells after `moment`, then a little longer to see no more."""
+        wait_for(f"{expected} bells", lambda: self.bells_after(moment) >= expected, timeout)
+        time.sleep(0.3)
+        return self.bells_after(moment)
+
+
+class CountsTones:
+    """For a session whose game sounds through a sound server and rings no X bell: its beeps
+    are the tones recorded from the server's null sink."""
+    recorder = None
+
+    def record_tones(self):
+        self.recorder = self.sound.recorder().__enter__()
+
+    def close(self):
+        if self.recorder is not None:
+            self.recorder.__exit__()
+        super().close()
+
+    def mark(self):
+        return self.recorder.position()
+
+    def bells_after(self, moment):
+        return len(self.recorder.tones_since(moment))
+
+    def first_beep_after(self, moment):
+        return (self.recorder.tones_since(moment)[0] - moment) / RATE
+

@@ -1,0 +1,350 @@
+#include "win32_window.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "fonts.h"
+#include "key_table.h"
+#include "reader.h"
+#include "resources.h"
+#include "system.h"
+
+namespace sormio {
+
+namespace {
+
+constexpr wchar_t kWindowClass[] = L"Frmsormio";
+constexpr wchar_t kBarClass[] = L"SormioBar";
+
+// Windows 10's per-monitor scale where the system has it, the system's otherwise.
+UINT dpiOf(HWND window) {
+    static const auto getDpi =
+        systemFunction<UINT(WINAPI*)(HWND)>(L"user32.dll", "GetDpiForWindow");
+    if (getDpi != nullptr) {
+        return getDpi(window);
+    }
+    HDC dc = GetDC(window);
+    const int dpi = GetDeviceCaps(dc, LOGPIXELSX);
+    ReleaseDC(window, dc);
+    return static_cast<UINT>(dpi);
+}
+
+// The screen's scale where a new window opens, before there is a window to ask (the window
+// corrects it once it stands on its monitor).
+UINT systemDpi() {
+    static const auto forSystem = systemFunction<UINT(WINAPI*)()>(L"user32.dll", "GetDpiForSystem");
+    if (forSystem != nullptr) {
+        return forSystem();
+    }
+    HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
+    ReleaseDC(nullptr, screen);
+    return static_cast<UINT>(dpi);
+}
+
+RECT windowRectFor(int width, int height, DWORD style, UINT dpi) {
+    RECT r{0, 0, width, height};
+    static const auto adjust = systemFunction<BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT)>(
+        L"user32.dll", "AdjustWindowRectExForDpi");
+    if (adjust != nullptr) {
+        adjust(&r, style, TRUE, 0, dpi);
+    } else {
+        AdjustWindowRectEx(&r, style, TRUE, 0);
+    }
+    return r;
+}
+
+constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+
+}  // namespace
+
+std::wstring wide(std::string_view utf8) {
+    if (utf8.empty()) {
+        return {};
+    }
+    const int n =
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
+    return out;
+}
+
+Win32Window::Win32Window()
+    : middle_(*this), sound_([this](int tones) {
+          PostMessageW(hwnd_, kTonesLost, static_cast<WPARAM>(tones), 0);
+      }) {}
+
+Win32Window::~Win32Window() {
+    for (HFONT font : fonts_) {
+        DeleteObject(font);
+    }
+}
+
+bool Win32Window::create(HINSTANCE instance, int show) {
+    WNDCLASSEXW window{};
+    window.cbSize = sizeof window;
+    window.lpfnWndProc = &Win32Window::windowProc;
+    window.hInstance = instance;
+    window.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_SORMIO));
+    window.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_SORMIO),
+                                                   IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                                   GetSystemMetrics(SM_CYSMICON), 0));
+    window.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    window.lpszClassName = kWindowClass;
+    WNDCLASSEXW bar{};
+    bar.cbSize = sizeof bar;
+    bar.lpfnWndProc = &Win32Window::barProc;
+    bar.hInstance = instance;
+    bar.lpszClassName = kBarClass;
+    if (RegisterClassExW(&window) == 0 || RegisterClassExW(&bar) == 0) {
+        return false;
+    }
+    // Made at its final size and place, centred on the screen's work area, with the client
+    // area at the description's size: nothing is laid out twice.
+    const WindowDescription& description = windowDescription();
+    dpi_ = systemDpi();
+    const RECT frame = windowRectFor(scaled(description.clientWidth),
+                                     scaled(description.clientHeight), kStyle, dpi_);
+    RECT work{};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    const int width = frame.right - frame.left, height = frame.bottom - frame.top;
+    hwnd_ = CreateWindowExW(0, kWindowClass, wide(description.caption).c_str(), kStyle,
+                            work.left + (work.right - work.left - width) / 2,
+                            work.top + (work.bottom - work.top - height) / 2, width, height,
+                            nullptr, nullptr, instance, this);
+    if (hwnd_ == nullptr) {
+        return false;
+    }
+    alarm_.attach(hwnd_);
+    buildMenu();
+    buildControls();
+    if (const UINT dpi = dpiOf(hwnd_); dpi != dpi_) {  // the system thought otherwise
+        dpi_ = dpi;
+        const RECT again = windowRectFor(scaled(description.clientWidth),
+                                         scaled(description.clientHeight), kStyle, dpi_);
+        SetWindowPos(hwnd_, nullptr, 0, 0, again.right - again.left, again.bottom - again.top,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    layOut();
+    ShowWindow(hwnd_, show);
+    middle_.Form_Load(Alarm::nowNs());
+    UpdateWindow(hwnd_);
+    return true;
+}
+
+void Win32Window::buildMenu() {
+    const Menu& menu = windowDescription().menu;
+    HMENU bar = CreateMenu();
+    mnuohjelma_ = CreatePopupMenu();
+    std::vector<ACCEL> accelerators;
+    for (const MenuItem& item : menu.items) {
+        const UINT id = item.command == Command::Start   ? IDM_START
+                        : item.command == Command::Sound ? IDM_SOUND
+                                                         : IDM_QUIT;
+        std::wstring caption = wide(item.caption);
+        if (item.shortcut != Shortcut::None) {
+            const bool f1 = item.shortcut == Shortcut::F1;
+            caption += f1 ? L"\tF1" : L"\tF3";
+            accelerators.push_back(
+                ACCEL{FVIRTKEY, static_cast<WORD>(f1 ? VK_F1 : VK_F3), static_cast<WORD>(id)});
+        }
+        AppendMenuW(mnuohjelma_, MF_STRING, id, caption.c_str());
+    }
+    AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(mnuohjelma_), wide(menu.caption).c_str());
+    SetMenu(hwnd_, bar);
+    accelerators_ =
+        CreateAcceleratorTableW(accelerators.data(), static_cast<int>(accelerators.size()));
+}
+
+void Win32Window::buildControls() {
+    const WindowDescription& description = windowDescription();
+    const HINSTANCE instance =
+        reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(hwnd_, GWLP_HINSTANCE));
+    labels_.resize(description.controls.size());
+    for (std::size_t i = 0; i < description.controls.size(); ++i) {
+        const Control& c = description.controls[i];
+        if (c.kind == ControlKind::Bar) {
+            picture1_ = CreateWindowExW(
+                0, kBarClass, L"", WS_CHILD | WS_CLIPSIBLINGS, 0, 0, 0, 0, hwnd_,
+                reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstControlId + i)), instance, this);
+        } else if (c.kind == ControlKind::Label) {
+            labels_[i] = {wide(c.caption), c.background, c.visible, nullptr};
+            if (c.name == "Lblpisteet") {
+                score_ = i;
+            }
+        }
+    }
+    annotate();
+}
+
+void Win32Window::showLabelControls() {
+    // Static controls, so that a screen reader reads each by its text; the window draws them
+    // all the same. Without a screen reader none is made: they would only slow the start.
+    const WindowDescription& description = windowDescription();
+    const HINSTANCE instance =
+        reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(hwnd_, GWLP_HINSTANCE));
+    HWND credit = nullptr;
+    for (std::size_t i = 0; i < labels_.size(); ++i) {
+        Label& label = labels_[i];
+        if (description.controls[i].kind != ControlKind::Label || label.control != nullptr) {
+            continue;
+        }
+        const RECT r = scaledRect(description.controls[i].geometry);
+        label.control = CreateWindowExW(
+            0, L"STATIC", label.text.c_str(),
+            WS_CHILD | WS_CLIPSIBLINGS | SS_OWNERDRAW | (label.visible ? WS_VISIBLE : 0), r.left,
+            r.top, r.right - r.left, r.bottom - r.top, hwnd_,
+            reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstControlId + i)), instance, nullptr);
+        // Later controls lie on top of earlier ones.
+        SetWindowPos(label.control, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        if (description.controls[i].name == "Label1") {
+            credit = label.control;
+        }
+    }
+    // The credit line overlaps the title's last nine rows and must stay readable over it.
+    SetWindowPos(credit, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+void Win32Window::annotate() {
+    if (!annotations_.active()) {
+        return;
+    }
+    showLabelControls();
+    annotations_.markAsProgressBar(picture1_);
+    annotations_.describe(labels_[score_].control, wide(texts().points));
+    for (int tile = 0; tile < KeyTable::kKeys; ++tile) {
+        const Label& label = labels_[tileLabel(tile)];
+        annotations_.describe(label.control, wide(reader::tileState(label.background)));
+    }
+}
+
+int Win32Window::scaled(int units) const {
+    return static_cast<int>(std::lround(units * static_cast<double>(dpi_) / 96.0));
+}
+
+RECT Win32Window::scaledRect(const Rect& r) const {
+    return {scaled(r.left), scaled(r.top), scaled(r.left + r.width), scaled(r.top + r.height)};
+}
+
+void Win32Window::layOut() {
+    const WindowDescription& description = windowDescription();
+    for (HFONT font : fonts_) {
+        DeleteObject(font);
+    }
+    fonts_.assign(description.controls.size(), nullptr);
+    for (std::size_t i = 0; i < description.controls.size(); ++i) {
+        const Control& c = description.controls[i];
+        RECT r = scaledRect(c.geometry);
+        if (c.kind == ControlKind::Bar) {
+            r.right = scaled(c.geometry.left + barWidth_);
+        }
+        HWND control = c.kind == ControlKind::Bar ? picture1_ : labels_[i].control;
+        if (control != nullptr) {
+            SetWindowPos(control, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                         SWP_NOZORDER | SWP_NOACTIVATE);
+        }
+        if (c.font != nullptr) {
+            const int height = static_cast<int>(std::lround(c.font->pixels() * dpi_ / 96.0));
+            const CarriedFace& face = carried(c.font->face);
+            fonts_[i] = CreateFontW(-height, 0, 0, 0, face.weight, FALSE, FALSE, FALSE,
+                                    DEFAULT_CHARSET, OUT_TT_ONLY_PRECIS, CLIP_DEFAULT_PRECIS,
+                                    ANTIALIASED_QUALITY, DEFAULT_PITCH, face.family.c_str());
+        }
+    }
+    InvalidateRect(hwnd_, nullptr, TRUE);
+}
+
+void Win32Window::invalidateLabel(std::size_t i) {
+    if (labels_[i].control != nullptr) {
+        InvalidateRect(labels_[i].control, nullptr, FALSE);
+    } else {
+        const RECT r = scaledRect(windowDescription().controls[i].geometry);
+        InvalidateRect(hwnd_, &r, FALSE);
+    }
+}
+
+void Win32Window::draw(unsigned changes) {
+    const View& view = middle_.view();
+    if ((changes & Change::Tiles) != 0) {
+        for (int tile = 0; tile < KeyTable::kKeys; ++tile) {
+            Label& label = labels_[tileLabel(tile)];
+            const Rgb& background = view.tiles[static_cast<std::size_t>(tile)];
+            if (label.background != background) {
+                label.background = background;
+                invalidateLabel(tileLabel(tile));
+                if (label.control != nullptr) {
+                    annotations_.describe(label.control, wide(reader::tileState(background)));
+                }
+            }
+        }
+    }
+    if ((changes & Change::Bar) != 0) {
+        const Rect& drawn = windowDescription().control("Picture1").geometry;
+        if (view.barWidth != barWidth_) {
+            barWidth_ = view.barWidth;
+            SetWindowPos(picture1_, nullptr, 0, 0,
+                         scaled(drawn.left + barWidth_) - scaled(drawn.left),
+                         scaled(drawn.top + drawn.height) - scaled(drawn.top),
+                         SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        }
+        ShowWindow(picture1_, view.barShown ? SW_SHOWNA : SW_HIDE);
+        EnableWindow(picture1_, view.barEnabled ? TRUE : FALSE);
+        moveFocusToMatchBar();
+    }
+    if ((changes & Change::Score) != 0) {
+        Label& score = labels_[score_];
+        score.text = wide(view.score);
+        score.visible = view.scoreShown;
+        if (score.control != nullptr) {
+            SetWindowTextW(score.control, score.text.c_str());
+            ShowWindow(score.control, score.visible ? SW_SHOWNA : SW_HIDE);
+        }
+        invalidateLabel(score_);
+    }
+    if ((changes & Change::SoundItem) != 0) {
+        const std::wstring caption = wide(view.soundCaption) + L"\tF3";
+        ModifyMenuW(mnuohjelma_, IDM_SOUND, MF_BYCOMMAND | MF_STRING, IDM_SOUND, caption.c_str());
+    }
+    if ((changes & Change::Turn) != 0) {
+        // The bar, named by the key to press, holds the focus; its new name is what a screen
+        // reader speaks, also when the key is the same again.
+        SetWindowTextW(picture1_, wide(middle_.telling().key).c_str());
+        NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, picture1_, OBJID_CLIENT, CHILDID_SELF);
+    }
+    if ((changes & Change::Ending) != 0) {
+        // On the window, which holds the focus between games: read with it, and told at once;
+        // cleared by the next Start.
+        annotations_.describe(hwnd_, wide(middle_.telling().ending));
+    }
+}
+
+void Win32Window::wakeAt(std::int64_t atNs) {
+    alarm_.set(atNs == Platform::kNever ? Alarm::kOff : atNs);
+}
+
+void Win32Window::ringBell() {
+    MessageBeep(MB_OK);  // never waits: the system plays it on its own
+}
+
+void Win32Window::quit() {
+    // Nothing is stored: the device is closed, and the program ends there and then.
+    sound_.close();
+    ExitProcess(0);
+}
+
+bool Win32Window::barTakesKeys() const {
+    return IsWindowVisible(picture1_) != FALSE && IsWindowEnabled(picture1_) != FALSE;
+}
+
+void Win32Window::moveFocusToMatchBar() {
+    if (barTakesKeys()) {
+        if (GetActiveWindow() == hwnd_) {
+            SetFocus(picture1_);
+        }
+    } else if (GetFocus() == picture1_) {
+        SetFocus(hwnd_);
+    }
+}
+
+}  // namespace sormio
