@@ -147,7 +147,7 @@ def windows(display, server):
     prefix = os.path.join(folder, "prefix")
     wine.make_wine_prefix(prefix)
     env = wine.wine_env(server.client_env(env_with(DISPLAY=display, HOME=folder)), prefix)
-    wine = wine.wine_command("wine")
+    loader = wine.wine_command("wine")
     procs = []
 
     def spawn(args, **kw):
@@ -163,7 +163,7 @@ def windows(display, server):
         for run in range(runs):
             order = [("game", exe, "Sormio IV"), ("minimal", minimal_exe, "Minimal")]
             for name, program, title in order[run % 2:] + order[:run % 2]:
-                out = subprocess.run([probe, title, wine, program], env=env, capture_output=True,
+                out = subprocess.run([probe, title, loader, program], env=env, capture_output=True,
                                      text=True, timeout=60).stdout.split()
                 times[name].append(float(out[1]))
                 peaks[name].append(float(out[2]) / 1024)
@@ -180,7 +180,7 @@ def windows(display, server):
         row("Windows: peak working set ratio game / minimal", fmt(g / m), "", "", "≤ 1.20",
             "met" if g / m <= 1.20 else "missed", cmd + " (VmHWM of the process)")
 
-        out = parse(subprocess.run([wine, os.path.join(win64, "bench", "win32", "win32_bench.exe")],
+        out = parse(subprocess.run([loader, os.path.join(win64, "bench", "win32", "win32_bench.exe")],
                                    env=env, capture_output=True, text=True, timeout=300).stdout)
         cmd = "wine bench/win32/win32_bench.exe"
         for width in (600, 300, 3):
@@ -194,7 +194,7 @@ def windows(display, server):
         seconds = 3 if quick else 10
         for name, program, title in (("game at its start screen", exe, "Sormio IV"),
                                      ("minimal Win32 window", minimal_exe, "Minimal")):
-            proc = spawn([wine, program], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            proc = spawn([loader, program], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             common.wait_for("the window", lambda: subprocess.run(
                 ["xdotool", "search", "--onlyvisible", "--name", f"^{title}$"], env=env,
                 capture_output=True, text=True).stdout.strip(), 20)

@@ -33,11 +33,16 @@ double cpuSeconds() {
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
+// The window's clock, one sampler period further at every hit: each turn draws a new target,
+// as a player's turns do, and no countdown tick falls between the key and its repaint.
+std::int64_t now = 0;
+
 // One hit: the lit key arrives at the bar, and the event loop paints what changed. Kept out of
 // line so that callgrind can count exactly this (--toggle-collect=*measuredTurns*).
 __attribute__((noinline)) void measuredTurns(sormio::QtWindow& window, int turns,
                                              std::vector<double>* latencies) {
     for (int i = 0; i < turns; ++i) {
+        now += 10'000'000;
         const int key = sormio::KeyTable::keyOfValue(window.game().state.target).value();
         const QString text(QChar(sormio::KeyTable::charCodeOfKey(key)).toLower());
         QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, text);
@@ -59,6 +64,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     sormio::QtWindow window;
     window.listenToTones([](int) {});
+    now = window.now();
+    window.setClock([] { return now; });
     (void)QTest::qWaitForWindowExposed(&window);
     window.activateWindow();
     (void)QTest::qWaitForWindowActive(&window);

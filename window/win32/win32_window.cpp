@@ -127,8 +127,9 @@ bool Win32Window::create(HINSTANCE instance, int show) {
                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
     layOut();
-    ShowWindow(hwnd_, show);
+    ShowWindow(hwnd_, SW_SHOW);  // the window visible (and active), as the game loads
     middle_.Form_Load(Alarm::nowNs());
+    ShowWindow(hwnd_, show);
     UpdateWindow(hwnd_);
     return true;
 }
