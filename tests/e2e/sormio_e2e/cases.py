@@ -97,7 +97,8 @@ def case_hit(s):
     shrunk = s.last_picture.bar_length()
     moment = s.mark()
     s.key(L.tiles[tile][0].lower())
-    p = s.wait_picture("the next turn", lambda q: q.bar_length() > shrunk + 100)
+    p = s.wait_picture("the next turn", lambda q: q.region(*L.score_box) != score_zero
+                       and q.bar_length() > shrunk)
     length = p.bar_length()
     check(length <= L.start_width - 3 and length % 3 == 0,
           f"bar of {length} px after a hit, expected {L.start_width - 3} or less")
@@ -122,6 +123,9 @@ def case_miss(s):
 
 
 def case_timeout(s):
+    """A bar left alone runs out after 200 ticks of the real clock: the game over, its bells,
+    and no blue tile."""
+    s.real_time()
     moment = s.mark()
     s.key("F1")
     s.wait_picture("the bar", lambda q: q.bar_length() > 0)
@@ -436,6 +440,7 @@ def settle_tones(rec, expected, timeout=4):
 def case_tones(s):
     """The game's own tone through a real sound server, opened with the first game and not
     before: one per hit, 19 at a game over, none with sounds off, and no bell while it plays."""
+    s.real_time()
     bells = len(s.bells)
     time.sleep(0.5)
     check(not sound_streams(s), "the sound server is held before the first game")

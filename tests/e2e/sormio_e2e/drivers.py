@@ -18,12 +18,28 @@ import websocket
 
 VIEWPORT = (1024, 625)
 
-# Run in the page before its own script: notes when each tone the page plays is due to sound,
-# on the page's clock (performance.now(), ms), and forgets a tone stopped before it sounded.
+# Run in the page before its own script: lets the harness set the pace of the page's clock;
+# notes when each tone the page plays is due to sound, on the page's clock (performance.now(),
+# ms), and forgets a tone stopped before it sounded.
 # A tone is due later than asked for when the tones before it still play. Also notes what the
 # page's Content Security Policy refused.
 TONE_LOG = """
 (() => {
+    // The page's clock, which the harness may slow down (sormioSetClockRate) so that a busy
+    // machine cannot end a turn before the harness has seen it; events' time stamps keep to it.
+    const realNow = Performance.prototype.now;
+    const realStamp = Object.getOwnPropertyDescriptor(Event.prototype, "timeStamp").get;
+    let rate = 1, realAt = 0, pageAt = 0;
+    const pageTime = (real) => pageAt + (real - realAt) * rate;
+    window.sormioSetClockRate = (r) => {
+        const real = realNow.call(performance);
+        pageAt = pageTime(real);
+        realAt = real;
+        rate = r;
+    };
+    Performance.prototype.now = function () { return pageTime(realNow.call(this)); };
+    Object.defineProperty(Event.prototype, "timeStamp", {
+        get() { return pageTime(realStamp.call(this)); }, configurable: true});
     window.sormioViolations = [];
     addEventListener("securitypolicyviolation", (e) => sormioViolations.push(e.violatedDirective));
     const due = [];
@@ -32,7 +48,7 @@ TONE_LOG = """
     const start = AudioBufferSourceNode.prototype.start;
     const stop = AudioBufferSourceNode.prototype.stop;
     AudioBufferSourceNode.prototype.start = function (when = 0, ...rest) {
-        const ahead = Math.max(0, when - this.context.currentTime) * 1000;
+        const ahead = Math.max(0, when - this.context.currentTime) * 1000 * rate;
         sormioToneCalls.push(performance.now());
         this.sormioDue = performance.now() + ahead;
         due.push(this.sormioDue);

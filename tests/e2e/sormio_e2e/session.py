@@ -85,6 +85,10 @@ class Session:
     def use_layout(self, layout):
         """Types on this keyboard layout from now on (where keys are typed as key codes)."""
 
+    def real_time(self):
+        """The game keeps to the real clock from now on, for a case that times it; a session
+        may otherwise slow the game's clock down (browser.py)."""
+
     def title_bar(self):
         """The window's caption and the height of its title bar."""
         raise Failure("this session cannot see a title bar")

@@ -217,14 +217,20 @@ class Recorder:
 
     def tones(self, threshold=1000, silence_ms=25):
         """Sample positions where a tone starts: above the threshold after at least
-        silence_ms below it. The game leaves 40 ms between its tones; a busy machine can
-        break a tone for a period of the server's, which is shorter and no new tone."""
-        onsets, last = [], None
-        gap = RATE * silence_ms // 1000
+        silence_ms below it. The game leaves 40 ms between its tones. A starved server (a busy
+        machine) can break a tone into pieces with silence between them, but never brings two
+        tones closer: a piece that comes within 250 ms of a tone which has not yet sounded
+        30 ms is the rest of that tone. (A tone cut short by a Start is followed by the next
+        much later.)"""
+        onsets, last, sounded = [], None, 0
+        gap, whole, within = (RATE * ms // 1000 for ms in (silence_ms, 30, 250))
         for i, v in enumerate(self.samples()):
             if v > threshold or v < -threshold:
-                if last is None or i - last > gap:
+                if last is not None and i - last <= gap:
+                    sounded += i - last
+                elif not onsets or sounded >= whole or i - onsets[-1] >= within:
                     onsets.append(i)
+                    sounded = 0
                 last = i
         return onsets
 
