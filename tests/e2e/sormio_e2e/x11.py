@@ -117,8 +117,9 @@ RUNS = [
     Run("x11", "ibus", ["--im", "ibus"], ["dead_keys"], needs=[*X, "ibus-daemon"]),
     Run("x11", "a11y", ["--a11y"], ["screen_reader"],
         needs=[*X, "/usr/libexec/at-spi-bus-launcher", "py:pyatspi"]),
-    # What Orca itself says, through a speech-dispatcher that writes instead of speaking.
-    Run("x11", "orca", ["--orca"], ["spoken"],
+    # What Orca itself says, through a speech-dispatcher that writes instead of speaking; with
+    # the machine to itself, as its latency is judged.
+    Run("x11", "orca", ["--orca"], ["spoken"], serial=["spoken"],
         needs=[*X, "/usr/libexec/at-spi-bus-launcher", "py:pyatspi", "orca", "speech-dispatcher",
                "pulseaudio"]),
     # The game's own tone, each case against a real server that it starts and stops.
