@@ -3,6 +3,11 @@
 #   cross_build.sh SOURCE_DIR BUILD_ROOT windows64|windows32|web [BUILD_TARGET ...]
 set -euo pipefail
 source=$1 root=$2 target=$3
+# As a release is built: every time that goes into a file is the last commit's.
+if [ -z "${SOURCE_DATE_EPOCH-}" ]; then
+    SOURCE_DATE_EPOCH=$(git -C "$source" log -1 --format=%ct 2>/dev/null || echo 315532800)
+fi
+export SOURCE_DATE_EPOCH
 shift 3
 build=$root/$target
 case "$target" in

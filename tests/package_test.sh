@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Checks the built Debian package as an installer would see it: lintian, dependencies that
-# exist, the files where the desktop looks for them, and the installed program opening its
-# window under Xvfb.
+# Checks the built Debian package as an installer would see it: lintian (pedantic too),
+# dependencies that exist, the files where the desktop looks for them, the program hardened as
+# Debian hardens its packages, and the installed program opening its window under Xvfb.
 #   package_test.sh PACKAGE_DIR PLAY_TEST XPROBE DESCRIPTION
 set -uo pipefail
 play_test=$2 xprobe=$3 description=$4
@@ -10,7 +10,8 @@ deb=$(ls -t "$1"/sormio_*.deb 2>/dev/null | head -n 1)
 status=0
 fail() { echo "FAILED: $*"; status=1; }
 
-lintian --fail-on error "$deb" 2>&1 | grep -v "running with root privileges"; [ "${PIPESTATUS[0]}" -eq 0 ] || fail "lintian reports errors"
+lintian --pedantic --fail-on error,warning,pedantic "$deb" 2>&1 | grep -v "running with root privileges"
+[ "${PIPESTATUS[0]}" -eq 0 ] || fail "lintian has something to say"
 
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
@@ -34,6 +35,28 @@ for f in "$desktop" usr/share/metainfo/fi.sormio.SormioIV.metainfo.xml \
 done
 exec_path=$(sed -n 's/^Exec=//p' "$desktop")
 [ -x "$root$exec_path" ] || fail "the menu entry starts $exec_path, which the package does not hold"
+
+hardened=$(hardening-check "$root$exec_path")
+echo "$hardened"
+for feature in "Position Independent Executable" "Stack protected" "Read-only relocations" \
+    "Immediate binding" "Control flow integrity"; do
+    grep -q "$feature: yes" <<<"$hardened" || fail "the program is not hardened: $feature"
+done
+# Its few memory calls are all checked at compile time, so no fortified call need show in the
+# binary: what counts is that every file was compiled with the checks, and optimised.
+commands=$(ls "$1"/deb/sormio-*/obj-*/compile_commands.json 2>/dev/null | head -n 1)
+if [ -z "$commands" ]; then
+    fail "no record of how the package's program was compiled"
+else
+    /usr/bin/python3 - "$commands" <<'PYTHON' || fail "a file was compiled without checked calls"
+import json, re, sys
+entries = json.load(open(sys.argv[1]))
+unchecked = [e["file"] for e in entries if not (re.search(r"-D_FORTIFY_SOURCE=[1-9]", e["command"])
+                                               and re.search(r" -O[1-3s]", e["command"]))]
+print(f"{len(entries)} files compiled, {len(unchecked)} without -D_FORTIFY_SOURCE and optimisation")
+sys.exit(1 if unchecked or not entries else 0)
+PYTHON
+fi
 grep -q '<release version="'"$(dpkg-deb -f "$deb" Version)"'"' \
     "$root/usr/share/metainfo/fi.sormio.SormioIV.metainfo.xml" || fail "metainfo and package versions differ"
 
