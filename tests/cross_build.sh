@@ -12,7 +12,9 @@ shift 3
 build=$root/$target
 case "$target" in
     windows64) configure=(cmake --toolchain "$source/cmake/toolchain-mingw.cmake" -DSORMIO_MINGW_ARCH=x86_64) ;;
-    windows32) configure=(cmake --toolchain "$source/cmake/toolchain-mingw.cmake" -DSORMIO_MINGW_ARCH=i686) ;;
+    # The installer of both programs carries the 64-bit one from the windows64 build beside it.
+    windows32) configure=(cmake --toolchain "$source/cmake/toolchain-mingw.cmake" -DSORMIO_MINGW_ARCH=i686
+                          -DSORMIO_WINDOWS_X64_EXE="$root/windows64/window/win32/sormio.exe") ;;
     web) configure=(emcmake cmake) ;;
     *) echo "unknown target $target" >&2; exit 2 ;;
 esac

@@ -13,9 +13,9 @@ status=0
     umask 077
     export TZ=Pacific/Kiritimati LC_ALL=C.UTF-8
     SORMIO_PACKAGE_DIR="$second/deb" "$source/tools/package" deb >"$second/deb.log" 2>&1 &&
-        "$source/tests/cross_build.sh" "$source" "$second" windows64 windows_zip windows_installer \
+        "$source/tests/cross_build.sh" "$source" "$second" windows64 windows_zip \
             >"$second/windows64.log" 2>&1 &&
-        "$source/tests/cross_build.sh" "$source" "$second" windows32 windows_zip \
+        "$source/tests/cross_build.sh" "$source" "$second" windows32 windows_zip windows_installer \
             >"$second/windows32.log" 2>&1 &&
         "$source/tests/cross_build.sh" "$source" "$second" web web_zip >"$second/web.log" 2>&1
 ) || { tail -n 30 "$second"/*.log; echo "FAILED: the second build did not finish"; exit 1; }
@@ -35,8 +35,8 @@ deb=$(basename "$(ls "$first_deb"/sormio_"$version"_*.deb)")
 compare "$first_deb/$deb" "$second/deb/$deb"
 compare "$first/windows64/window/win32/sormio-$version-windows-x64.zip" \
     "$second/windows64/window/win32/sormio-$version-windows-x64.zip"
-compare "$first/windows64/window/win32/sormio-$version-windows-setup.exe" \
-    "$second/windows64/window/win32/sormio-$version-windows-setup.exe"
+compare "$first/windows32/window/win32/sormio-$version-windows-setup.exe" \
+    "$second/windows32/window/win32/sormio-$version-windows-setup.exe"
 compare "$first/windows32/window/win32/sormio-$version-windows-x86.zip" \
     "$second/windows32/window/win32/sormio-$version-windows-x86.zip"
 compare "$first/web/sormio-$version-web.zip" "$second/web/sormio-$version-web.zip"

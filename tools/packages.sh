@@ -18,6 +18,11 @@ SORMIO_TEST_PACKAGES=(
     g++-mingw-w64-x86-64 g++-mingw-w64-i686 emscripten wine wine64 nsis
     chromium firefox-esr python3-websocket python3-pil
 )
+# Where the system takes i386 packages too (the Debian 13 root of tools/debian13), Wine runs
+# 32-bit Windows programs: the 32-bit program and the installer are played there.
+if dpkg --print-foreign-architectures 2>/dev/null | grep -qx i386; then
+    SORMIO_TEST_PACKAGES+=(wine32:i386)
+fi
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then

@@ -51,6 +51,7 @@ def main():
     parser.add_argument("--built", default="", help="with --list: what the build made")
     parser.add_argument("--qt", help="with --list: the Qt version of the Linux program")
     parser.add_argument("--make-wine-prefix", metavar="PREFIX", help="make a fresh Wine prefix and end")
+    parser.add_argument("--bits", type=int, default=64, help="with --make-wine-prefix: 64 or 32")
     parser.add_argument("--description", help="the window description as JSON (describe.cpp)")
     parser.add_argument("--session", choices=sorted(SESSIONS))
     # What each session plays; a session takes the ones it needs.
@@ -59,6 +60,10 @@ def main():
     parser.add_argument("--windows-exe", help="the Windows program")
     parser.add_argument("--wine-prefix", help="the Wine prefix to copy")
     parser.add_argument("--installer", help="the Windows installer")
+    parser.add_argument("--windows-reader-probe", help="what reads the Windows window as a screen reader does")
+    parser.add_argument("--windows32-exe", help="the 32-bit Windows program")
+    parser.add_argument("--wine32-prefix", help="the 32-bit Wine prefix to copy")
+    parser.add_argument("--windows32-reader-probe", help="the same reader, for the 32-bit program")
     parser.add_argument("--web", help="the web page's folder")
     parser.add_argument("--out", default=".", help="where a failing case leaves its screenshot")
     parser.add_argument("--shot", help="take a screenshot of a game in progress instead")
@@ -70,6 +75,7 @@ def main():
     parser.add_argument("--scale", type=float, default=1, help="sway, mutter, kwin: the output's scale")
     parser.add_argument("--gnome", action="store_true", help="mutter: as a GNOME session runs it")
     parser.add_argument("--dpi", type=int, default=96, help="wine: the screen's dots per inch")
+    parser.add_argument("--x86", action="store_true", help="wine: the 32-bit program on 32-bit Windows")
     parser.add_argument("case", nargs="?", choices=sorted(CASES))
     args = parser.parse_args()
 
@@ -77,7 +83,7 @@ def main():
         json.dump(listing(set(filter(None, args.built.split(","))), args.qt), sys.stdout)
         return 0
     if args.make_wine_prefix:
-        wine.make_wine_prefix(args.make_wine_prefix)
+        wine.make_wine_prefix(args.make_wine_prefix, args.bits)
         return 0
     if not args.description or not args.session or not (args.case or args.shot):
         parser.error("--description, --session and a case (or --shot) are needed to play")

@@ -4,31 +4,51 @@
 
 #include <string>
 
-struct IAccPropServices;
+struct IAccessible;
 
 namespace sormio {
 
-// What a screen reader reads beyond the controls' own texts (a tile's and the score's text, the
-// bar's text as the key to press): a tile's state, the bar as a progress bar, and how a game
-// ended, as annotations of the controls through the system's accessibility (MSAA dynamic
-// annotation). Only while a screen reader runs (the system's flag that screen readers set):
-// otherwise nothing of it is loaded. Where the system offers none, the controls are still
-// named by their texts.
-class Annotations {
-  public:
-    Annotations() = default;
-    ~Annotations();
-    Annotations(const Annotations&) = delete;
-    Annotations& operator=(const Annotations&) = delete;
+class Win32Window;
 
-    // A screen reader runs; the first time it is seen, the annotation service is loaded.
-    bool active();
-    void describe(HWND control, const std::wstring& description);
-    void markAsProgressBar(HWND control);
+// What a screen reader reads of the window (Narrator, NVDA, JAWS; anything that asks through
+// MSAA or UI Automation): the window answers WM_GETOBJECT with an IAccessible of its own, made
+// when a client first asks and never before. Its children are the 36 tiles (static text named
+// by their characters, described "kohde" or "väärä"), the bar (a progress bar named by the key
+// to press, its value the width left, focused during a turn), the score (static text, "0",
+// "3"), the title and the credit line; its own description tells how the last game ended. The
+// bar, a window of its own that holds the keyboard focus during a turn, answers as that progress
+// bar too. What changes is told by events (tell*()), which cost nothing while no one listens.
+class Accessibility {
+  public:
+    // Child ids of the window's object: the tiles are 1..36 by tile index, then these.
+    static constexpr long kBar = 37;
+    static constexpr long kScore = 38;
+    static constexpr long kTitle = 39;
+    static constexpr long kCredit = 40;
+    static constexpr long kChildren = 40;
+
+    explicit Accessibility(const Win32Window& window) : window_(window) {}
+    ~Accessibility();
+    Accessibility(const Accessibility&) = delete;
+    Accessibility& operator=(const Accessibility&) = delete;
+
+    // The answer to WM_GETOBJECT, for the game's window or its bar; 0 for what it does not
+    // serve, which the window then leaves to the system.
+    LRESULT answer(HWND to, WPARAM flags, LPARAM object);
+
+    // Events, as the window's picture changes.
+    void tellTile(int tile) const;
+    // A new key to press, also when it is the same one again; the focus told too unless it has
+    // just moved to the bar (the system tells that itself).
+    void tellTurn(bool tellFocus) const;
+    void tellScore() const;
+    void tellEnding() const;  // set at the end of a game, cleared by Start
 
   private:
-    ::IAccPropServices* services_ = nullptr;
-    bool loaded_ = false;
+    const Win32Window& window_;
+    IAccessible* windowObject_ = nullptr;
+    IAccessible* barObject_ = nullptr;
+    bool comStarted_ = false;
 };
 
 }  // namespace sormio

@@ -44,13 +44,11 @@ LRESULT Win32Window::handle(UINT message, WPARAM wparam, LPARAM lparam) {
         case kTonesLost:
             middle_.tonesLost(static_cast<int>(wparam));
             return 0;
-        case WM_DRAWITEM: {
-            const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lparam);
-            if (item.CtlID >= kFirstControlId && item.CtlID - kFirstControlId < labels_.size()) {
-                drawLabel(item.hDC, item.CtlID - kFirstControlId, item.rcItem);
+        case WM_GETOBJECT:
+            if (const LRESULT answer = accessibility_.answer(hwnd_, wparam, lparam)) {
+                return answer;
             }
-            return TRUE;
-        }
+            break;
         case WM_ERASEBKGND:
             return 1;  // WM_PAINT covers every pixel
         case WM_PAINT:
@@ -71,11 +69,6 @@ LRESULT Win32Window::handle(UINT message, WPARAM wparam, LPARAM lparam) {
             layOut();
             return 0;
         }
-        case WM_SETTINGCHANGE:
-            if (wparam == SPI_SETSCREENREADER) {
-                annotate();  // a screen reader started: it finds the game's state at once
-            }
-            break;
         case WM_CLOSE:
             quit();
             return 0;
@@ -102,6 +95,11 @@ LRESULT CALLBACK Win32Window::barProc(HWND hwnd, UINT message, WPARAM wparam, LP
             return 0;  // a dead key alone does nothing
         case WM_GETDLGCODE:
             return DLGC_WANTALLKEYS | DLGC_WANTCHARS;
+        case WM_GETOBJECT:
+            if (const LRESULT answer = self->accessibility_.answer(hwnd, wparam, lparam)) {
+                return answer;
+            }
+            return DefWindowProcW(hwnd, message, wparam, lparam);
         case WM_PAINT:
             self->paintBar(hwnd);
             return 0;

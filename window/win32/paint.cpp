@@ -57,7 +57,7 @@ void Win32Window::paintLabel(HDC dc, std::size_t i, const RECT& area) {
     const Label& label = labels_[i];
     const RECT r = scaledRect(windowDescription().controls[i].geometry);
     RECT overlap;
-    if (label.control != nullptr || !label.visible || !IntersectRect(&overlap, &r, &area)) {
+    if (!label.visible || !IntersectRect(&overlap, &r, &area)) {
         return;
     }
     const int saved = SaveDC(dc);

@@ -166,58 +166,22 @@ void Win32Window::buildControls() {
     for (std::size_t i = 0; i < description.controls.size(); ++i) {
         const Control& c = description.controls[i];
         if (c.kind == ControlKind::Bar) {
-            picture1_ = CreateWindowExW(
-                0, kBarClass, L"", WS_CHILD | WS_CLIPSIBLINGS, 0, 0, 0, 0, hwnd_,
-                reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstControlId + i)), instance, this);
+            picture1_ =
+                CreateWindowExW(0, kBarClass, L"", WS_CHILD | WS_CLIPSIBLINGS, 0, 0, 0, 0, hwnd_,
+                                reinterpret_cast<HMENU>(INT_PTR{kBarId}), instance, this);
         } else if (c.kind == ControlKind::Label) {
-            labels_[i] = {wide(c.caption), c.background, c.visible, nullptr};
+            labels_[i] = {wide(c.caption), c.background, c.visible};
             if (c.name == "Lblpisteet") {
                 score_ = i;
             }
         }
     }
-    annotate();
 }
 
-void Win32Window::showLabelControls() {
-    // Static controls, so that a screen reader reads each by its text; the window draws them
-    // all the same. Without a screen reader none is made: they would only slow the start.
-    const WindowDescription& description = windowDescription();
-    const HINSTANCE instance =
-        reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(hwnd_, GWLP_HINSTANCE));
-    HWND credit = nullptr;
-    for (std::size_t i = 0; i < labels_.size(); ++i) {
-        Label& label = labels_[i];
-        if (description.controls[i].kind != ControlKind::Label || label.control != nullptr) {
-            continue;
-        }
-        const RECT r = scaledRect(description.controls[i].geometry);
-        label.control = CreateWindowExW(
-            0, L"STATIC", label.text.c_str(),
-            WS_CHILD | WS_CLIPSIBLINGS | SS_OWNERDRAW | (label.visible ? WS_VISIBLE : 0), r.left,
-            r.top, r.right - r.left, r.bottom - r.top, hwnd_,
-            reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstControlId + i)), instance, nullptr);
-        // Later controls lie on top of earlier ones.
-        SetWindowPos(label.control, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-        if (description.controls[i].name == "Label1") {
-            credit = label.control;
-        }
-    }
-    // The credit line overlaps the title's last nine rows and must stay readable over it.
-    SetWindowPos(credit, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-}
-
-void Win32Window::annotate() {
-    if (!annotations_.active()) {
-        return;
-    }
-    showLabelControls();
-    annotations_.markAsProgressBar(picture1_);
-    annotations_.describe(labels_[score_].control, wide(texts().points));
-    for (int tile = 0; tile < KeyTable::kKeys; ++tile) {
-        const Label& label = labels_[tileLabel(tile)];
-        annotations_.describe(label.control, wide(reader::tileState(label.background)));
-    }
+RECT Win32Window::screenRect(const Rect& r) const {
+    RECT out = scaledRect(r);
+    MapWindowPoints(hwnd_, nullptr, reinterpret_cast<POINT*>(&out), 2);
+    return out;
 }
 
 int Win32Window::scaled(int units) const {
@@ -240,9 +204,8 @@ void Win32Window::layOut() {
         if (c.kind == ControlKind::Bar) {
             r.right = scaled(c.geometry.left + barWidth_);
         }
-        HWND control = c.kind == ControlKind::Bar ? picture1_ : labels_[i].control;
-        if (control != nullptr) {
-            SetWindowPos(control, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
+        if (c.kind == ControlKind::Bar) {
+            SetWindowPos(picture1_, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
                          SWP_NOZORDER | SWP_NOACTIVATE);
         }
         if (c.font != nullptr) {
@@ -257,16 +220,13 @@ void Win32Window::layOut() {
 }
 
 void Win32Window::invalidateLabel(std::size_t i) {
-    if (labels_[i].control != nullptr) {
-        InvalidateRect(labels_[i].control, nullptr, FALSE);
-    } else {
-        const RECT r = scaledRect(windowDescription().controls[i].geometry);
-        InvalidateRect(hwnd_, &r, FALSE);
-    }
+    const RECT r = scaledRect(windowDescription().controls[i].geometry);
+    InvalidateRect(hwnd_, &r, FALSE);
 }
 
 void Win32Window::draw(unsigned changes) {
     const View& view = middle_.view();
+    bool barTookFocus = false;
     if ((changes & Change::Tiles) != 0) {
         for (int tile = 0; tile < KeyTable::kKeys; ++tile) {
             Label& label = labels_[tileLabel(tile)];
@@ -274,9 +234,7 @@ void Win32Window::draw(unsigned changes) {
             if (label.background != background) {
                 label.background = background;
                 invalidateLabel(tileLabel(tile));
-                if (label.control != nullptr) {
-                    annotations_.describe(label.control, wide(reader::tileState(background)));
-                }
+                accessibility_.tellTile(tile);
             }
         }
     }
@@ -291,32 +249,30 @@ void Win32Window::draw(unsigned changes) {
         }
         ShowWindow(picture1_, view.barShown ? SW_SHOWNA : SW_HIDE);
         EnableWindow(picture1_, view.barEnabled ? TRUE : FALSE);
-        moveFocusToMatchBar();
+        barTookFocus = moveFocusToMatchBar();
     }
     if ((changes & Change::Score) != 0) {
         Label& score = labels_[score_];
         score.text = wide(view.score);
         score.visible = view.scoreShown;
-        if (score.control != nullptr) {
-            SetWindowTextW(score.control, score.text.c_str());
-            ShowWindow(score.control, score.visible ? SW_SHOWNA : SW_HIDE);
-        }
         invalidateLabel(score_);
+        accessibility_.tellScore();
     }
     if ((changes & Change::SoundItem) != 0) {
         const std::wstring caption = wide(view.soundCaption) + L"\tF3";
         ModifyMenuW(mnuohjelma_, IDM_SOUND, MF_BYCOMMAND | MF_STRING, IDM_SOUND, caption.c_str());
     }
     if ((changes & Change::Turn) != 0) {
-        // The bar, named by the key to press, holds the focus; its new name is what a screen
-        // reader speaks, also when the key is the same again.
+        // The bar, named by the key to press, holds the focus: a screen reader speaks the key
+        // at every turn, also when it is the same again (a focus that has just moved there
+        // is told by the system itself).
         SetWindowTextW(picture1_, wide(middle_.telling().key).c_str());
-        NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, picture1_, OBJID_CLIENT, CHILDID_SELF);
+        accessibility_.tellTurn(!barTookFocus);
     }
     if ((changes & Change::Ending) != 0) {
-        // On the window, which holds the focus between games: read with it, and told at once;
-        // cleared by the next Start.
-        annotations_.describe(hwnd_, wide(middle_.telling().ending));
+        // The window's description, which holds the focus between games: read with it as the
+        // focus comes back (it is set before), and told at once; cleared by the next Start.
+        accessibility_.tellEnding();
     }
 }
 
@@ -338,14 +294,16 @@ bool Win32Window::barTakesKeys() const {
     return IsWindowVisible(picture1_) != FALSE && IsWindowEnabled(picture1_) != FALSE;
 }
 
-void Win32Window::moveFocusToMatchBar() {
+bool Win32Window::moveFocusToMatchBar() {
     if (barTakesKeys()) {
-        if (GetActiveWindow() == hwnd_) {
+        if (GetActiveWindow() == hwnd_ && GetFocus() != picture1_) {
             SetFocus(picture1_);
+            return true;
         }
     } else if (GetFocus() == picture1_) {
         SetFocus(hwnd_);
     }
+    return false;
 }
 
 }  // namespace sormio

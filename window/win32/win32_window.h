@@ -19,7 +19,8 @@ namespace sormio {
 // its controls for the whole run; it turns menu commands, character messages and its alarm into
 // the middle's calls, and draws, sounds and tells what the middle asks. It draws every label
 // itself, off screen and at once; the bar is a child window of its own, which holds the focus
-// during a turn and takes the character messages.
+// during a turn and takes the character messages. A screen reader reads it all through the
+// window's own accessible objects (accessible.h).
 //
 // win32_window.cpp: creation, scaling and what the middle asks; paint.cpp: the painting;
 // message_loop.cpp: the window procedures and the message loop.
@@ -33,9 +34,13 @@ class Win32Window : public Platform {
     // Creates the window from the description and shows it; false if the system refused.
     bool create(HINSTANCE instance, int show);
     HWND hwnd() const { return hwnd_; }
+    HWND barHwnd() const { return picture1_; }
+    // Where a part of the client area (in the description's pixels) is on the screen now.
+    RECT screenRect(const Rect& r) const;
     HACCEL accelerators() const { return accelerators_; }
     Alarm& alarm() { return alarm_; }
     Frmsormio& middle() { return middle_; }
+    const Frmsormio& middle() const { return middle_; }
 
     // Platform; virtual, so that a benchmark can stamp what it is asked
     void draw(unsigned changes) override;
@@ -47,8 +52,8 @@ class Win32Window : public Platform {
     void quit() override;
 
   private:
-    // Child windows are numbered by their place in the description, from this.
-    static constexpr int kFirstControlId = 100;
+    // The bar's id as a child window.
+    static constexpr int kBarId = 100;
     // Posted by the audio's thread: WPARAM tones it kept and never played.
     static constexpr UINT kTonesLost = WM_APP + 1;
 
@@ -59,9 +64,8 @@ class Win32Window : public Platform {
     void buildControls();
     // Places every control and makes the fonts for the window's current scale.
     void layOut();
-    void showLabelControls();
     void paintWindow();
-    // Label i of the description, where the window draws it; none if a control draws it.
+    // Label i of the description, where it overlaps the area to paint.
     void paintLabel(HDC dc, std::size_t i, const RECT& area);
     // Label i into `all`, in the coordinates of dc.
     void drawLabel(HDC dc, std::size_t i, const RECT& all);
@@ -71,9 +75,9 @@ class Win32Window : public Platform {
     static std::size_t tileLabel(int tile) { return static_cast<std::size_t>(3 + 35 - tile); }
     void paintBar(HWND bar);
     bool barTakesKeys() const;
-    void moveFocusToMatchBar();
-    // Tells a screen reader what the controls' texts do not, if one runs.
-    void annotate();
+    // The bar holds the focus while it takes keys, the window otherwise; true if the bar has
+    // just taken it.
+    bool moveFocusToMatchBar();
     // Client pixels at the window's scale, snapped so that shared edges stay shared.
     int scaled(int units) const;
     RECT scaledRect(const Rect& r) const;
@@ -81,16 +85,15 @@ class Win32Window : public Platform {
     Frmsormio middle_;
     Alarm alarm_;
     Sound sound_;
-    Annotations annotations_;
+    Accessibility accessibility_{*this};
     HWND hwnd_ = nullptr;
     HWND picture1_ = nullptr;
     // What each label of the description shows now, in description order (the timers and the
-    // bar have empty ones), and its static control while a screen reader runs.
+    // bar have empty ones).
     struct Label {
         std::wstring text;
         Rgb background{};
         bool visible = false;
-        HWND control = nullptr;
     };
     std::vector<Label> labels_;
     std::size_t score_ = 0;

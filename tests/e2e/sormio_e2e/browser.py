@@ -8,8 +8,6 @@ import subprocess
 import sys
 import time
 
-import PIL.Image
-
 from . import drivers
 from .common import SERVE_WEB, Failure, L, Picture, check, own_env, wait_for
 from .registry import Run
@@ -109,6 +107,7 @@ class BrowserSession(CountsTones, Session):
             self.browser.key(press)
 
     def picture(self):
+        import PIL.Image  # Debian's python3-pil, needed only where a browser plays
         png = self.browser.screenshot(self.client[0], self.client[1], L.client_w, L.client_h)
         image = PIL.Image.open(io.BytesIO(png)).convert("RGB")
         self.last_picture = Picture(ppm=b"P6 %d %d 255\n" % image.size + image.tobytes())

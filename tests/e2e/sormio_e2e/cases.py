@@ -313,6 +313,67 @@ def case_screen_reader(s):
         e.get("role") == "frame" and e["description"] == "Aika loppui, pisteet 0" for e in events), 4)
 
 
+def case_windows_reader(s):
+    """Read from another process as a screen reader on Windows reads it (MSAA, and UI
+    Automation where the system has it): the tiles by their characters, the target "kohde" and a
+    wrong key "väärä"; the bar a progress bar named by the key, its value the width left, holding
+    the focus and told at every turn; the score as text; how a game ended as the window's
+    description, the window holding the focus, after a miss and after a time-out; nothing of it
+    left after the next Start."""
+    events = s.reader_events()
+    target = red_tile(start_turn(s))
+    tree = s.reader("tree")
+    check(tree is not None, "the window cannot be read from another process")
+    tiles, bar, score = tree["children"][:36], tree["bar"], tree["children"][37]
+    check([c["name"] for c in tiles] == [g for g, _, _ in L.tiles], "the tiles are not named by their characters")
+    check([c["description"] for c in tiles] == ["kohde" if t == target else "" for t in range(36)],
+          "only the key to press is described \"kohde\"")
+    check(bar["role"] == "progress bar" and bar["name"] == L.tiles[target][0] and bar["focused"]
+          and 0 < int(bar["value"]) <= L.start_width, f"during a turn the bar reads {bar}")
+    check(tree["children"][36]["name"] == bar["name"] and tree["focus"] == 37,
+          "the window does not give the bar as its focus")
+    check(score["role"] == "static text" and score["name"] == "0" and score["description"] == "pisteet",
+          f"the score reads {score}")
+    for points in (1, 2):
+        glyph = L.tiles[red_tile(s.picture())][0]
+        told = len(events)
+        s.key(glyph.lower())
+        p = s.wait_picture("the next turn", lambda q: q.bar_length() and red_tile(q) is not None)
+        key = L.tiles[red_tile(p)][0]
+        wait_for(f"the key {key} told", lambda: any(
+            e["window"] == "bar" and e["event"] in ("focus", "name") and e["element"]["name"] == key
+            for e in events[told:]), 3)
+        wait_for(f"the score {points} told", lambda: any(
+            e["element"]["id"] == 38 and e["element"]["name"] == str(points) for e in events[told:]), 3)
+    wrong = L.tiles[(red_tile(s.picture()) + 1) % 36]
+    told = len(events)
+    s.key(wrong[0].lower())
+    s.wait_picture("the game over", lambda q: q.tiles(L.wrong))
+    ending = f"Väärä näppäin {wrong[0]}, pisteet 2"
+    wait_for("the ending told", lambda: any(
+        e["window"] == "game" and e["element"]["id"] == 0 and e["element"]["description"] == ending
+        for e in events[told:]), 3)
+    tree = s.reader("tree")
+    check(tree["self"]["description"] == ending and tree["self"]["focused"] and tree["bar"]["hidden"],
+          f"after a miss the window reads {tree['self']}, the bar {tree['bar']}")
+    check([c["name"] for c in tree["children"][:36] if c["description"] == "väärä"] == [wrong[0]],
+          "the wrong key is not described \"väärä\"")
+    uia = s.reader("uia")
+    if uia is None:
+        print("no UI Automation here: read through MSAA only")
+    else:
+        check(uia["self"]["name"] == L.caption and len(uia["children"]) >= 36,
+              f"UI Automation reads the window as {uia['self']} with {len(uia['children'])} children")
+    s.key("F1")
+    wait_for("the ending cleared by Start", lambda: s.reader("tree")["self"]["description"] == "", 5)
+    wait_for("the time-out told", lambda: s.reader("tree")["self"]["description"]
+             == "Aika loppui, pisteet 0", 6, interval=0.3)
+    if uia is not None:
+        focus = s.reader("uia")["focus"]
+        check(focus is not None and focus["name"] == L.caption,
+              f"after a time-out UI Automation gives the focus to {focus}")
+
+
 def case_spoken(s):
     """Played by ear with Orca: the key at every turn is the first thing said, within 0.3 s of
     the turn starting, and how the game ended within 0.5 s of it."""
@@ -545,10 +606,19 @@ def case_server_hung(s):
         listener.close()
 
 
+def pe_machine(path):
+    """The architecture a Windows program is built for: "x64" or "x86"."""
+    with open(path, "rb") as f:
+        data = f.read(4096)
+    at = int.from_bytes(data[0x3C:0x40], "little")
+    machine = int.from_bytes(data[at + 4:at + 6], "little")
+    return {0x8664: "x64", 0x14C: "x86"}.get(machine, hex(machine))
+
+
 def case_installer(s):
-    """The 64-bit installer, silently: the program, its licences, a Start-menu entry and an
-    entry in the list of programs; the installed program opens; the uninstaller, silently,
-    takes all of it away again."""
+    """The installer, silently: the program for this Windows (64-bit on 64-bit Windows, 32-bit
+    on 32-bit), its licences, a Start-menu entry and an entry in the list of programs; the
+    installed program opens; the uninstaller, silently, takes all of it away again."""
     if not getattr(s, "installer", None):
         raise Failure("this case needs --wine and --installer")
     folder = os.path.join(s.env["WINEPREFIX"], "drive_c", "Program Files", "Sormio IV")
@@ -561,6 +631,9 @@ def case_installer(s):
     check(installed == sorted(["sormio.exe", "Uninstall.exe", "LICENSE.txt", "fonts-lato.txt",
                                "fonts-dejavu-core.txt", "fonts-dancingscript.txt"]),
           f"installed: {installed}")
+    wanted = "x64" if s.bits == 64 else "x86"
+    check(pe_machine(os.path.join(folder, "sormio.exe")) == wanted,
+          f"the {pe_machine(os.path.join(folder, 'sormio.exe'))} program installed on {s.bits}-bit Windows")
     check(os.path.exists(link), "no Start-menu entry")
     check(s.wine("reg", "query", key, check=False) == 0, "not in the list of programs")
     s.game_path = os.path.join(folder, "sormio.exe")

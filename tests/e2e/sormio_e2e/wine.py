@@ -1,10 +1,13 @@
 """The Windows program under Wine on its own Xvfb, in a copy of one fresh Wine prefix made for
 the run (make_wine_prefix); its tones go through Wine's audio to a PulseAudio null sink."""
+import json
 import os
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
+import threading
 import time
 
 from .common import own_env, start_session_bus, wait_for
@@ -13,12 +16,37 @@ from .session import CountsTones
 from .x11 import X11Session
 
 
-def wine_command(name):
-    """Debian's 64-bit Wine: its loader and server where Debian 12 and 13 put them."""
+WINE32_LOADER = "/usr/lib/wine/wine"  # from wine32:i386, where the system has i386 packages
+
+
+def wine_command(name, bits=64):
+    """Debian's Wine: its 64-bit loader and server where Debian 12 and 13 put them, or the
+    32-bit loader (which /usr/bin/wine starts even for a 64-bit prefix where it is installed)."""
+    if name == "wine" and bits == 32:
+        return WINE32_LOADER
     for path in (f"/usr/lib/wine/{name}64", f"/usr/lib/wine/{name}"):
         if os.path.exists(path):
             return path
     return shutil.which(name)
+
+
+def runs_32_bit():
+    """Whether 32-bit Windows programs can run here: Wine's 32-bit loader, and a kernel that runs
+    32-bit code. Says once why not, where not."""
+    if not os.path.exists(WINE32_LOADER):
+        why = "Wine has no 32-bit loader here (wine32:i386)"
+    elif not os.path.exists("/proc/sys/abi/vsyscall32"):
+        why = "this kernel runs no 32-bit code"
+    else:
+        return True
+    if not runs_32_bit.said:
+        print(f"sormio: the 32-bit Windows program and the installer are not played: {why}",
+              file=sys.stderr)
+        runs_32_bit.said = True
+    return False
+
+
+runs_32_bit.said = False
 
 
 def wine_env(env, prefix):
@@ -28,18 +56,20 @@ def wine_env(env, prefix):
                 WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
 
 
-def make_wine_prefix(path):
-    """A fresh Wine prefix for the run's Windows cases to copy."""
+def make_wine_prefix(path, bits=64):
+    """A fresh Wine prefix for the run's Windows cases to copy: 64-bit Windows, or 32-bit."""
     shutil.rmtree(path, ignore_errors=True)
     home = tempfile.mkdtemp(prefix="sormio-wine-home-")
     env = wine_env(dict(own_env(), HOME=home), path)
+    if bits == 32:
+        env["WINEARCH"] = "win32"
     bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address"],
                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
                            start_new_session=True)
     try:
         env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().strip()
         # Never read through a pipe: services that Wine leaves behind hold it open.
-        subprocess.run([wine_command("wine"), "wineboot", "-i"], env=env, stdout=subprocess.DEVNULL,
+        subprocess.run([wine_command("wine", bits), "wineboot", "-i"], env=env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=120, check=True)
         subprocess.run([wine_command("wineserver"), "-w"], env=env, timeout=60)
     finally:
@@ -56,21 +86,49 @@ class WineSession(CountsTones, X11Session):
     in a copy of the run's Wine prefix, with a Wine server of its own, at the screen's dots per
     inch that `dpi` gives (96 is 100 %)."""
 
-    def __init__(self, game, xprobe, prefix, dpi=96, installer=None):
+    def __init__(self, game, xprobe, prefix, dpi=96, installer=None, reader_probe=None, bits=64):
         super().__init__(game, xprobe, "pulseaudio")
         self.template, self.dpi, self.scale = prefix, dpi, dpi / 96
         self.screen = f"{round(1280 * self.scale)}x{round(800 * self.scale)}x24"
-        self.installer = installer
+        self.installer, self.reader_probe, self.bits = installer, reader_probe, bits
 
     @classmethod
     def from_args(cls, args):
-        return cls(args.windows_exe, args.xprobe, args.wine_prefix, args.dpi, args.installer)
+        """The 64-bit program on 64-bit Windows, or with --x86 the 32-bit one on 32-bit
+        Windows; the same installer on either."""
+        if args.x86:
+            return cls(args.windows32_exe, args.xprobe, args.wine32_prefix, args.dpi, args.installer,
+                       args.windows32_reader_probe, 32)
+        return cls(args.windows_exe, args.xprobe, args.wine_prefix, args.dpi, args.installer,
+                   args.windows_reader_probe)
+
+    def loader(self):
+        return wine_command("wine", self.bits)
+
+    def reader(self, what):
+        """What a screen reader reads of the window now, from another process (the probe's
+        `tree` or `uia`, as JSON); None where the system offers no such way (UI Automation in
+        Wine 8)."""
+        out = subprocess.run([self.loader(), self.reader_probe, what], env=self.env,
+                             capture_output=True, text=True, timeout=60)
+        return json.loads(out.stdout.strip().splitlines()[-1]) if out.stdout.strip() else None
+
+    def reader_events(self):
+        """The window's accessibility events as they come, collected in a list."""
+        events = []
+        probe = self._spawn([self.loader(), self.reader_probe, "events"],
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        wait_for("the event probe", lambda: probe.stdout.readline().strip() == "ready", 30)
+        threading.Thread(target=lambda: events.extend(json.loads(line) for line in probe.stdout
+                                                      if line.startswith("{")),
+                         daemon=True).start()
+        return events
 
     def launch(self):
         if self.recorder is None:
             self._start_wine()
         self.started_at = time.monotonic()
-        self.game = self._spawn([wine_command("wine"), self.game_path], stdout=subprocess.DEVNULL,
+        self.game = self._spawn([self.loader(), self.game_path], stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL)
         self.window = wait_for("the game's window", self._find_window, 20)
         wait_for("the first painted frame", self._painted, 10)
@@ -95,7 +153,7 @@ class WineSession(CountsTones, X11Session):
 
     def wine(self, *args, check=True):
         """A Windows command in the session's prefix, waited for."""
-        return subprocess.run([wine_command("wine"), *args], env=self.env, stdout=subprocess.DEVNULL,
+        return subprocess.run([self.loader(), *args], env=self.env, stdout=subprocess.DEVNULL,
                               stderr=subprocess.DEVNULL, timeout=120, check=check).returncode
 
     def close(self):
@@ -106,15 +164,21 @@ class WineSession(CountsTones, X11Session):
 
 
 WINE = ["Xvfb", "xdotool", "xwd", "pulseaudio"]
+PLAYED = ["startup", "start", "hit", "miss", "timeout", "sound", "keys_before_start",
+          "close_during_turn", "tones", "windows_reader"]
 RUNS = [
-    Run("wine", "wine", [], ["startup", "start", "hit", "miss", "timeout", "sound",
-                             "keys_before_start", "close_during_turn", "tones"],
-        labels=["e2e", "windows"], needs=WINE, builds=["windows64"],
+    Run("wine", "wine", [], PLAYED, labels=["e2e", "windows"], needs=WINE, builds=["windows64"],
         fixtures=["wine", "windows64"], timeout=120),
     *(Run("wine", f"wine.dpi{dpi}", ["--dpi", str(dpi)], ["startup"],  # 150 % and 200 %
           labels=["e2e", "windows"], needs=WINE, builds=["windows64"],
           fixtures=["wine", "windows64"], timeout=120) for dpi in (144, 192)),
+    # The installer is a 32-bit program, which installs the 64-bit one on 64-bit Windows.
     Run("wine", "wine", [], ["installer"], labels=["e2e", "windows"], needs=WINE,
-        builds=["windows64", "installer"], fixtures=["wine", "windows64"], timeout=120),
+        builds=["windows64", "installer"], fixtures=["wine", "windows32"], timeout=120,
+        when=lambda config: runs_32_bit()),
+    # The 32-bit program, and the installer, on 32-bit Windows.
+    Run("wine", "wine32", ["--x86"], [*PLAYED, "installer"], labels=["e2e", "windows"],
+        needs=WINE, builds=["windows32", "installer"], fixtures=["wine32", "windows32"],
+        timeout=120, when=lambda config: runs_32_bit()),
 ]
 SESSIONS = {"wine": WineSession}
