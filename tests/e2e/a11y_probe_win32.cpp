@@ -13,11 +13,10 @@
 #include <cstdio>
 #include <string>
 
-namespace {
-
 // The UI Automation client interfaces, as far as the probe calls them (Debian 12's mingw-w64
 // has no header for them): their methods in the order of the interfaces' IDL, the ones not
-// called as placeholders.
+// called as placeholders. Outside the anonymous namespace: there GCC would see that nothing in
+// the program implements them and optimise their calls away.
 #define SLOT(n) virtual HRESULT STDMETHODCALLTYPE slot##n() = 0
 struct UiaElementArray : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE get_Length(int* length) = 0;
@@ -32,15 +31,17 @@ struct UiaElement : IUnknown {
     SLOT(5);  // FindFirstBuildCache, FindAllBuildCache, BuildUpdatedCache
     SLOT(6);
     SLOT(7);
-    virtual HRESULT STDMETHODCALLTYPE GetCurrentPropertyValue(int property, VARIANT* value) = 0;
+    SLOT(8);  // GetCurrentPropertyValue, which Wine 10 leaves unimplemented
+    virtual HRESULT STDMETHODCALLTYPE GetCurrentPropertyValueEx(int property, BOOL ignoreDefault,
+                                                                VARIANT* value) = 0;
 };
 struct Uia : IUnknown {
     SLOT(1);  // CompareElements, CompareRuntimeIds, GetRootElement
     SLOT(2);
     SLOT(3);
     virtual HRESULT STDMETHODCALLTYPE ElementFromHandle(HWND window, UiaElement** element) = 0;
-    SLOT(5);  // ElementFromPoint
-    virtual HRESULT STDMETHODCALLTYPE GetFocusedElement(UiaElement** element) = 0;
+    SLOT(5);  // ElementFromPoint, GetFocusedElement, ...
+    SLOT(6);
     SLOT(7);
     SLOT(8);
     SLOT(9);
@@ -56,6 +57,9 @@ struct Uia : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE CreateTrueCondition(IUnknown** condition) = 0;
 };
 #undef SLOT
+
+namespace {
+
 DEFINE_GUID(CLSID_UiaClient, 0xff48dba4, 0x60ef, 0x4201, 0xaa, 0x87, 0x54, 0x10, 0x3e, 0xef, 0x59,
             0x4e);
 DEFINE_GUID(IID_Uia, 0x30cbe57d, 0xd9d0, 0x452a, 0xab, 0x13, 0x7a, 0xc5, 0xac, 0x48, 0x25, 0xee);
@@ -229,9 +233,9 @@ std::string uiaElement(UiaElement* e) {
     VariantInit(&name);
     VariantInit(&type);
     VariantInit(&focused);
-    e->GetCurrentPropertyValue(kNameProperty, &name);
-    e->GetCurrentPropertyValue(kControlTypeProperty, &type);
-    e->GetCurrentPropertyValue(kFocusProperty, &focused);
+    e->GetCurrentPropertyValueEx(kNameProperty, FALSE, &name);
+    e->GetCurrentPropertyValueEx(kControlTypeProperty, FALSE, &type);
+    e->GetCurrentPropertyValueEx(kFocusProperty, FALSE, &focused);
     const long t = type.vt == VT_I4 ? type.lVal : 0;
     const char* kind = t == kProgressBar ? "progress bar"
                        : t == kText      ? "text"
@@ -270,11 +274,7 @@ int uia() {
             child->Release();
         }
     }
-    UiaElement* focused = nullptr;
-    json += "], \"focus\": ";
-    json += SUCCEEDED(automation->GetFocusedElement(&focused)) && focused != nullptr
-                ? uiaElement(focused)
-                : "null";
+    json += "]";
     std::printf("%s}\n", json.c_str());
     return 0;
 }

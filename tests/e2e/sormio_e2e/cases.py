@@ -369,9 +369,9 @@ def case_windows_reader(s):
     wait_for("the time-out told", lambda: s.reader("tree")["self"]["description"]
              == "Aika loppui, pisteet 0", 6, interval=0.3)
     if uia is not None:
-        focus = s.reader("uia")["focus"]
-        check(focus is not None and focus["name"] == L.caption,
-              f"after a time-out UI Automation gives the focus to {focus}")
+        # Wine's UI Automation finds no focused element from the desktop down: the window says it.
+        window = s.reader("uia")["self"]
+        check(window["focused"], f"after a time-out UI Automation reads the window as {window}")
 
 
 def case_spoken(s):
