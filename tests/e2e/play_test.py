@@ -60,6 +60,7 @@ def main():
     parser.add_argument("--windows-exe", help="the Windows program")
     parser.add_argument("--wine-prefix", help="the Wine prefix to copy")
     parser.add_argument("--installer", help="the Windows installer")
+    parser.add_argument("--installer-x64", help="the same installer as a 64-bit program")
     parser.add_argument("--windows-reader-probe", help="what reads the Windows window as a screen reader does")
     parser.add_argument("--windows32-exe", help="the 32-bit Windows program")
     parser.add_argument("--wine32-prefix", help="the 32-bit Wine prefix to copy")
