@@ -5,7 +5,7 @@
         PART: startup fonts turns latency pace wayland kde2 windows web beeps idle
 
 The windows part runs the Windows programs that tools/bench cross-builds (BUILD_DIR-windows,
-64-bit with the benchmarks and the installer, and BUILD_DIR-windows32) under Wine.
+64-bit with the benchmarks, and BUILD_DIR-windows32 with the installer of both) under Wine.
 The web part plays the page that tools/bench builds into BUILD_DIR-web/web in headless Chromium.
 The fonts part compares the game with the program built from the same source carrying the
 whole font files (BUILD_DIR-fullfonts, which tools/bench builds with -DSORMIO_FONT_SUBSET=OFF).
