@@ -132,6 +132,12 @@ void QtWindow::buildControls() {
     }
     // The credit line overlaps the title's last nine rows and must stay readable over it.
     label1_->raise();
+    // Where the focus rests after a game when a screen reader listens; draws nothing.
+    ending_ = new QLabel(client);
+    ending_->setObjectName(QStringLiteral("ending"));
+    ending_->setGeometry(lblpisteet_->geometry());
+    ending_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    ending_->hide();
 
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 }
@@ -165,9 +171,6 @@ void QtWindow::draw(unsigned changes) {
     }
     if ((changes & Change::Turn) != 0) {
         tellTurn();
-    }
-    if ((changes & Change::Ending) != 0) {
-        tellEnding();
     }
 }
 
@@ -214,11 +217,22 @@ bool QtWindow::barTakesKeys() const {
 void QtWindow::moveFocusToMatchBar() {
     if (barTakesKeys()) {
         picture1_->setFocus();
+        ending_->hide();
     } else if (picture1_->hasFocus() || QApplication::focusWidget() == picture1_) {
         // A half-typed composition is no longer anybody's.
         QGuiApplication::inputMethod()->reset();
         announced_ = nullptr;
-        setFocus();
+        const std::string& ending = middle_.telling().ending;
+        if (QAccessible::isActive() && !ending.empty()) {
+            // How the game ended is told by the focus coming to a control named by it: the
+            // window taking the focus back would have its title said first. Keys typed there
+            // reach nothing, as on the window.
+            ending_->setAccessibleName(qText(ending));
+            ending_->show();
+            ending_->setFocus();
+        } else {
+            setFocus();
+        }
     }
 }
 
@@ -251,29 +265,6 @@ void QtWindow::tell(QWidget* focus) {
     announced_ = focus;
     QAccessibleEvent event(focus, QAccessible::Focus);
     QAccessible::updateAccessibility(&event);
-}
-
-void QtWindow::tellEnding() {
-    const std::string& ending = middle_.telling().ending;
-    if (ending.empty()) {
-        if (!accessibleDescription().isEmpty()) {
-            setAccessibleDescription({});
-        }
-        return;
-    }
-    if (!QAccessible::isActive()) {
-        return;
-    }
-    // Set on the window, which holds the focus from now on: read with it, and told at once.
-    const QString sentence = qText(ending);
-    setAccessibleDescription(sentence);
-#if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
-    // A screen reader that reads the window's title only, as the focus comes back after the
-    // key it echoed (Orca 48), still says the sentence when asked to announce it.
-    QAccessibleAnnouncementEvent announcement(this, sentence);
-    announcement.setPoliteness(QAccessible::AnnouncementPoliteness::Assertive);
-    QAccessible::updateAccessibility(&announcement);
-#endif
 }
 
 Bar::Bar(QWidget* parent, QtWindow& window, const Control& control)

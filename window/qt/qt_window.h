@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAction>
+#include <QLabel>
 #include <QMainWindow>
 #include <array>
 #include <cstdint>
@@ -59,11 +60,11 @@ class QtWindow : public QMainWindow, public Platform {
     void buildMenu();
     void buildControls();
     bool barTakesKeys() const;
-    // The bar holds the focus while it takes keys; otherwise the window does, so that neither
-    // keys nor a screen reader's focus rest on a hidden control.
+    // The bar holds the focus while it takes keys; otherwise the window does (or, when a screen
+    // reader listens, a control named by how the game ended), so that neither keys nor a
+    // screen reader's focus rest on a hidden control.
     void moveFocusToMatchBar();
     void tellTurn();
-    void tellEnding();
     // Moves the screen reader's focus there.
     void tell(QWidget* focus);
 
@@ -82,6 +83,7 @@ class QtWindow : public QMainWindow, public Platform {
     QAction* mnusound_ = nullptr;
     QAction* mnuquit_ = nullptr;
     QWidget* announced_ = nullptr;
+    QLabel* ending_ = nullptr;
 };
 
 // The countdown bar: a one-pixel line that, while shown and enabled, holds the keyboard focus

@@ -211,19 +211,28 @@ SERVE_WEB = os.path.join(TOOLS, "serve_web.py")
 
 def start_screen_reader(env, folder, spawn):
     """Orca on the accessibility bus, speaking through a speech-dispatcher of its own whose
-    output module writes each utterance, with the wall-clock time, to a file instead of a
-    voice; returns that file. speech-dispatcher's modules need a sound server to start."""
+    output module stands in for a voice: it writes each utterance to a file, with the time it
+    starts to be heard and how long espeak-ng would take to say it, and takes that long (unless
+    the next utterance interrupts it); returns that file. speech-dispatcher's modules need a
+    sound server to start."""
     conf = os.path.join(folder, "speechd")
     os.makedirs(os.path.join(conf, "modules"))
     spoken = os.path.join(folder, "spoken.txt")
     open(spoken, "w").close()
-    with open(os.path.join(conf, "modules", "logger.conf"), "w") as f:
-        f.write('GenericExecuteSynth "printf \'%%s %%s\\\\n\' \\"$(date +%%s.%%N)\\" \\"$DATA\\" >> %s"\n'
-                'GenericCmdDependency "printf"\nAddVoice "en" "MALE1" "logger"\nDefaultVoice "logger"\n'
-                'GenericLanguage "en" "english" "utf-8"\n' % spoken)
+    voice = os.path.join(folder, "voice.sh")
+    with open(voice, "w") as f:
+        # espeak-ng's 22,050 samples a second of 16 bits: its length in bytes tells the time.
+        f.write('start=$(date +%%s.%%N)\n'
+                'seconds=$(espeak-ng --stdout "$1" | wc -c | awk \'{ print $1 / 44100 }\')\n'
+                'printf "%%s %%s %%s\\n" "$start" "$seconds" "$1" >> %s\n'
+                'exec sleep "$seconds"\n' % spoken)
+    with open(os.path.join(conf, "modules", "voice.conf"), "w") as f:
+        f.write('GenericExecuteSynth "sh %s \\"$DATA\\""\n'
+                'GenericCmdDependency "espeak-ng"\nAddVoice "en" "MALE1" "voice"\n'
+                'DefaultVoice "voice"\nGenericLanguage "en" "english" "utf-8"\n' % voice)
     with open(os.path.join(conf, "speechd.conf"), "w") as f:
-        f.write('AddModule "logger" "sd_generic" "logger.conf"\nDefaultModule logger\n'
-                'LanguageDefaultModule "en" "logger"\n')
+        f.write('AddModule "voice" "sd_generic" "voice.conf"\nDefaultModule voice\n'
+                'LanguageDefaultModule "en" "voice"\n')
     socket_path = os.path.join(folder, "speechd.sock")
     env["SPEECHD_ADDRESS"] = "unix_socket:" + socket_path
     spawn(["speech-dispatcher", "-s", "-t", "0", "-C", conf, "-L", folder, "-c", "unix_socket",

@@ -149,7 +149,8 @@ class Session:
                         timeout)
 
     def spoken(self, since):
-        """What the screen reader said after `since` (time.time()): (seconds after, text)."""
+        """What the screen reader said after `since` (time.time()), as it was heard: (seconds
+        after, text, seconds until the next utterance or its own end)."""
         said = []
         with open(self.spoken_file, "rb") as f:
             for raw in f:
@@ -159,10 +160,19 @@ class Session:
                     line = raw.decode()
                 except UnicodeDecodeError:
                     line = raw.decode("latin-1")
-                when, _, text = line.rstrip("\n").partition(" ")
-                if float(when) >= since:
-                    said.append((float(when) - since, text))
-        return said
+                when, seconds, text = line.rstrip("\n").split(" ", 2)
+                said.append([float(when) - since, text, float(seconds)])
+        for this, following in zip(said, said[1:]):
+            this[2] = min(this[2], following[0] - this[0])  # interrupted
+        return [tuple(u) for u in said if u[0] >= 0]
+
+    def wait_until_quiet(self):
+        """Until the screen reader has finished saying what it had to say, as a player waits
+        for it before starting a game."""
+        def quiet():
+            said = self.spoken(0)
+            return not said or time.time() > said[-1][0] + said[-1][2] + 0.2
+        wait_for("the screen reader to fall silent", quiet, 15, interval=0.1)
 
     def bells_after(self, moment):
         """Beeps heard since mark() gave `moment`."""

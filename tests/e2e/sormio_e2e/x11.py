@@ -117,11 +117,11 @@ RUNS = [
     Run("x11", "ibus", ["--im", "ibus"], ["dead_keys"], needs=[*X, "ibus-daemon"]),
     Run("x11", "a11y", ["--a11y"], ["screen_reader"],
         needs=[*X, "/usr/libexec/at-spi-bus-launcher", "py:pyatspi"]),
-    # What Orca itself says, through a speech-dispatcher that writes instead of speaking; with
-    # the machine to itself, as its latency is judged.
+    # What Orca itself says and when it is heard, through a speech-dispatcher whose voice
+    # stands in for espeak-ng; with the machine to itself, as its latency is judged.
     Run("x11", "orca", ["--orca"], ["spoken"], serial=["spoken"],
         needs=[*X, "/usr/libexec/at-spi-bus-launcher", "py:pyatspi", "orca", "speech-dispatcher",
-               "pulseaudio"]),
+               "espeak-ng", "pulseaudio"]),
     # The game's own tone, each case against a real server that it starts and stops.
     Run("x11", "pulseaudio", ["--sound", "pulseaudio"], SOUND, labels=["e2e", "sound"],
         needs=[*X, "pulseaudio", "pactl"]),
