@@ -152,9 +152,11 @@ std::string markup(const WindowDescription& w) {
     html << "<link rel=\"preload\" href=\"sormio.wasm\" as=\"fetch\" type=\"application/wasm\" "
             "crossorigin>\n";
     html << "<link rel=\"stylesheet\" href=\"sormio.css\">\n"
-         << "<script src=\"sormio.js\" defer></script>\n</head>\n<body>\n"
-         << "<div id=\"" << w.name << "\" role=\"application\" aria-label=\"" << escaped(w.caption)
-         << "\">\n";
+         << "<script src=\"sormio.js\" defer></script>\n</head>\n"
+         // The whole page an application: a screen reader leaves it every key, where in a
+         // document it would take letters for its own reading commands.
+         << "<body role=\"application\" aria-label=\"" << escaped(w.caption) << "\">\n"
+         << "<div id=\"" << w.name << "\">\n";
     const Menu& menu = w.menu;
     html << "<div id=\"menubar\" role=\"menubar\"><button id=\"" << menu.name
          << "\" role=\"menuitem\" aria-haspopup=\"menu\" aria-expanded=\"false\" tabindex=\"-1\">"
@@ -183,15 +185,18 @@ std::string markup(const WindowDescription& w) {
         } else if (c.kind == ControlKind::Label) {
             html << "<div id=\"" << idOf(c) << "\"";
             if (c.index >= 0) {
-                html << " role=\"img\" aria-label=\"" << escaped(c.caption) << "\"";
+                // Focusable: a screen reader is told each turn's key by the focus coming to
+                // its tile.
+                html << " role=\"img\" aria-label=\"" << escaped(c.caption) << "\" tabindex=\"-1\"";
             } else if (c.name == "Lblpisteet") {
                 html << " aria-description=\"" << escaped(texts().points) << "\"";
             }
             html << (c.visible ? "" : " hidden") << ">" << escaped(c.caption) << "</div>\n";
         }
     }
-    // What a screen reader is told at each turn and at the end of a game.
-    html << "</div>\n<div id=\"reader\" class=\"reader\" aria-live=\"assertive\"></div>\n"
+    // Named by how the game ended when it ends: the focus comes to it, and a screen reader
+    // says that first, as the focus coming to a tile tells the key of a turn.
+    html << "</div>\n<div id=\"ending\" class=\"reader\" role=\"img\" tabindex=\"-1\" hidden></div>\n"
          << "</div>\n</body>\n</html>\n";
     return html.str();
 }

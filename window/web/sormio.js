@@ -29,7 +29,7 @@
     }
     const bar = $("Picture1");
     const score = $("Lblpisteet");
-    const reader = $("reader");
+    const ending = $("ending");
     const menu = $("mnuohjelma");
     const items = $("mnuohjelma-items");
     const soundItem = $("mnusound").firstElementChild;
@@ -39,9 +39,15 @@
         return decoder.decode(bytes.subarray(0, bytes.indexOf(0)));
     }
 
-    function tell(what) {
-        // A new node, so that the same key twice in a row is told twice.
-        reader.replaceChildren(document.createTextNode(what));
+    // A screen reader speaks what the focus comes to: at each turn the focus moves to the lit
+    // tile, named by the key to press (or, when the same tile is lit again and already holds
+    // the focus, to the bar, also named by it), and at the end of a game to an element named
+    // by how it ended. Nothing else is told mid-game: the bar's value is set once a turn, as
+    // a value changing every frame floods a screen reader with events.
+    let turnFocus = null;
+
+    function moveFocus(to) {
+        to.focus({ preventScroll: true });
     }
 
     function draw() {
@@ -62,14 +68,6 @@
                 }
             }
         }
-        if (drawn & Change.Bar) {
-            const width = game.sormio_bar();
-            bar.hidden = width < 0;
-            if (width >= 0) {
-                bar.style.width = width + "px";
-                bar.setAttribute("aria-valuenow", width);
-            }
-        }
         if (drawn & Change.Score) {
             score.textContent = text(Text.Score);
             score.hidden = !game.sormio_score_shown();
@@ -77,20 +75,39 @@
         if (drawn & Change.SoundItem) {
             soundItem.textContent = text(Text.SoundItem);
         }
+        const said = drawn & Change.Ending ? text(Text.Ending) : "";
+        if (said) {
+            // Before the bar hides: a focus lost to the document has its title said first.
+            ending.setAttribute("aria-label", said);
+            ending.hidden = false;
+            turnFocus = null;
+            moveFocus(ending);
+        }
+        if (drawn & Change.Bar) {
+            const width = game.sormio_bar();
+            bar.hidden = width < 0;
+            if (width < 0) {
+                turnFocus = null;
+            } else {
+                bar.style.width = width + "px";
+            }
+        }
         if (drawn & Change.Turn) {
             const key = text(Text.Key);
+            const tile = tiles.find((t) => t.getAttribute("aria-label") === key) || bar;
+            // Told by the focus coming to it: described as the one to press as well, it would
+            // have a screen reader say so too, and a turn is short.
+            tile.removeAttribute("aria-description");
             bar.setAttribute("aria-label", key);
-            tell(key);
-            bar.focus({ preventScroll: true });
-        }
-        if (drawn & Change.Ending) {
-            const ending = text(Text.Ending);
-            if (ending) {
-                tell(ending);
-                bar.removeAttribute("aria-label");
-            } else if (!(drawn & Change.Turn)) {
-                reader.replaceChildren();
+            bar.setAttribute("aria-valuenow", Math.max(game.sormio_bar(), 0));
+            turnFocus = document.activeElement === tile ? bar : tile;
+            if (items.hidden) {
+                moveFocus(turnFocus);
             }
+        }
+        if (drawn & Change.Ending && !said) {
+            ending.hidden = true;
+            ending.removeAttribute("aria-label");
         }
     }
 
@@ -220,9 +237,11 @@
     function closeMenu() {
         items.hidden = true;
         menu.setAttribute("aria-expanded", "false");
-        if (playing()) {
-            bar.focus({ preventScroll: true }); // back to the turn
-        } else if (document.activeElement !== bar) {
+        if (turnFocus !== null) {
+            moveFocus(turnFocus); // back to the turn
+        } else if (!ending.hidden) {
+            moveFocus(ending);
+        } else {
             document.activeElement.blur();
         }
     }
@@ -339,7 +358,9 @@
             command(item.id, e.timeStamp);
         }
     });
-    addEventListener("mousedown", (e) => {
+    // Not a mouse button's listener: with one, a browser tells screen readers that every
+    // element of the page can be clicked.
+    addEventListener("pointerdown", (e) => {
         if (!items.hidden && !e.target.closest("#menubar")) {
             closeMenu();
         }

@@ -9,7 +9,8 @@ import sys
 import time
 
 from . import drivers
-from .common import SERVE_WEB, Failure, L, Picture, check, own_env, wait_for
+from .common import (SERVE_WEB, Failure, L, Picture, check, own_env, start_accessibility,
+                     start_screen_reader, start_xvfb, wait_for)
 from .registry import Run
 from .session import CountsTones, Session
 from .sound_server import SoundServer
@@ -21,10 +22,13 @@ class BrowserSession(CountsTones, Session):
     browser reports them on Linux, pictures from its screenshots of the play area, tones
     recorded from a PulseAudio null sink that the browser plays into."""
 
-    def __init__(self, site, browser, clock_rate=1.0):
+    def __init__(self, site, browser, clock_rate=1.0, orca=False):
         super().__init__()
         self.site, self.browser_kind, self.sound_kind = site, browser, "pulseaudio"
         self.clock_rate = clock_rate
+        # With Orca, the browser shows its window on an X server of its own and is typed into
+        # with real X key events, which the screen reader hears and may take for itself.
+        self.orca = self.a11y = self.echo_before_focus = orca
         self.browser = None
         self.dead = None
 
@@ -34,7 +38,7 @@ class BrowserSession(CountsTones, Session):
 
     @classmethod
     def from_args(cls, args):
-        return cls(args.web, args.session, cls.SLOW_MOTION)
+        return cls(args.web, args.session, 1.0 if args.orca else cls.SLOW_MOTION, args.orca)
 
     def real_time(self):
         self.clock_rate = 1.0
@@ -51,9 +55,13 @@ class BrowserSession(CountsTones, Session):
         self.env = self.sound.client_env(self.env)
         self.record_tones()
         self.serve()
+        if self.orca:
+            start_xvfb(self.env, self._spawn, "1024x768x24")
+            start_accessibility(self.env, self.folder, self._spawn)
+            self.spoken_file = start_screen_reader(self.env, self.folder, self._spawn)
         driver = drivers.Chromium if self.browser_kind == "chromium" else drivers.Firefox
         try:
-            self.browser = driver(self._spawn, self.folder, self.env)
+            self.browser = driver(self._spawn, self.folder, self.env, headless=not self.orca)
         except drivers.BrowserError as e:
             raise Failure(str(e))
         self.launch()
@@ -87,6 +95,26 @@ class BrowserSession(CountsTones, Session):
               f"the play area is {box['width']} x {box['height']}")
         self.evaluate(f"sormioSetClockRate({self.clock_rate})")
         wait_for("the first painted frame", self._painted, 10)
+        if self.orca:
+            self._focus_page()
+
+    def _focus_page(self):
+        """The browser's window takes the X keyboard focus, and its page the browser's, as a
+        click into the page gives it."""
+        def window():
+            out = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", f"^{L.caption}"],
+                                 env=self.env, capture_output=True, text=True, timeout=10).stdout
+            return out.split()[:1]
+        self.window = wait_for("the browser's window", window, 10)[0]
+        self.xdo("windowfocus", "--sync", self.window)
+        if self.browser_kind == "firefox":
+            # Below the game's window, in the page: the focus leaves the address bar.
+            x, y = self.evaluate("JSON.stringify([screenX + outerWidth / 2, "
+                                 "screenY + outerHeight - 8])").strip("[]").split(",")
+            self.xdo("mousemove", "--sync", str(round(float(x))), str(round(float(y))), "click", "1")
+
+    def xdo(self, *args):
+        subprocess.run(["xdotool", *args], env=self.env, check=True, timeout=10)
 
     def evaluate(self, expression):
         try:
@@ -101,6 +129,9 @@ class BrowserSession(CountsTones, Session):
         pass  # the keys are sent as a browser reports them from any layout
 
     def key(self, *keys):
+        if self.orca:
+            self.xdo("key", "--clearmodifiers", *keys)
+            return
         for name in keys:
             press = drivers.KeyPress(name, self.dead)
             self.dead = "\u0301" if name == "dead_acute" else None
@@ -144,4 +175,11 @@ RUNS = [
         labels=["e2e", "web"], needs=["firefox-esr", *WEB], builds=["web"], fixtures=["web"],
         timeout=120),
 ]
+# What Orca says of the page and when it is heard, as on the desktop (x11.py); the browser
+# shows its window on an X server and hands its pages to the accessibility bus.
+ORCA = ["Xvfb", "xdotool", "/usr/libexec/at-spi-bus-launcher", "py:pyatspi", "orca",
+        "speech-dispatcher", "espeak-ng"]
+RUNS += [Run(kind, kind + ".orca", ["--orca"], ["spoken"], labels=["e2e", "web"],
+             needs=[browser, *WEB, *ORCA], builds=["web"], fixtures=["web"], timeout=120,
+             serial=["spoken"]) for kind, browser in (("chromium", "chromium"), ("firefox", "firefox-esr"))]
 SESSIONS = {"chromium": BrowserSession, "firefox": BrowserSession}

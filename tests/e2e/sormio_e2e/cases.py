@@ -378,9 +378,11 @@ def case_windows_reader(s):
 
 def case_spoken(s):
     """Played by ear with Orca, judged by when each utterance starts to be heard: the key at
-    Start the first thing heard, within 0.3 s; after a hit the new key the first thing after
-    the screen reader's echo of the typed key, within 0.3 s of the echo; how a game ended the
-    first thing after that echo, also within 0.3 s of it, or within 1 s of the bar running out."""
+    Start the first thing heard, within 0.3 s (in a page, of Orca's echo of F1, which it does
+    not cut short there); after a hit the new key the first thing after the screen reader's
+    echo of the typed key, within 0.3 s of the echo; each key told once; how a game ended the
+    first thing after that echo, also within 0.3 s of it, or within 0.5 s of the bar running
+    out."""
     if not s.orca:
         raise Failure("this case needs --orca")
 
@@ -405,29 +407,36 @@ def case_spoken(s):
               f"{text!r} heard before {what!r}; heard: {s.spoken(since - 10)}")
         late = t - (echo_end if from_echo else 0.0)
         print(f"{text!r} heard {t:.2f} s after, {late:.2f} s late")
-        check(late <= limit, f"{what!r} heard {late:.2f} s late, more than {limit} s")
+        check(late <= limit, f"{what!r} heard {late:.2f} s late, more than {limit} s; heard: "
+                             f"{s.spoken(since - 3)}")
 
     s.wait_until_quiet()  # Orca's welcome and the window's title, before the game
-    sent = time.time()
-    target = L.tiles[red_tile(start_turn(s))][0]
-    heard(target, sent, 0.3)
-    for _ in range(2):
+    began = sent = time.time()
+    keys = [L.tiles[red_tile(start_turn(s))][0]]
+    heard(keys[-1], sent, 0.3, from_echo=s.echo_before_focus)
+    for _ in range(3):
         score = s.last_picture.region(*L.score_box)
         sent = time.time()
-        s.key(target.lower())
+        s.key(keys[-1].lower())
         p = s.wait_picture("the next turn", lambda q: q.region(*L.score_box) != score and q.bar_length())
-        target = L.tiles[red_tile(p)][0]
-        heard(target, sent, 0.3, from_echo=True)
-    wrong = L.tiles[(L.tiles.index(next(t for t in L.tiles if t[0] == target)) + 1) % 36][0]
+        keys.append(L.tiles[red_tile(p)][0])
+        heard(keys[-1], sent, 0.3, from_echo=True)
+    wrong = L.tiles[(L.tiles.index(next(t for t in L.tiles if t[0] == keys[-1])) + 1) % 36][0]
     sent = time.time()
     s.key(wrong.lower())
-    heard(f"Väärä näppäin {wrong}, pisteet 2", sent, 0.3, from_echo=True)
+    heard(f"Väärä näppäin {wrong}, pisteet 3", sent, 0.3, from_echo=True)
     s.wait_until_quiet()
+    told = [text.split()[0] for _, text, _ in s.spoken(began) if len(text.split()) > 1]
+    check(sorted(k for k in told if len(k) == 1) == sorted(keys),
+          f"the keys {keys} told as {told}")
     sent = time.time()
     s.key("F1")
     # The turn lasts 2 s from Start.
-    wait_for("the time-out", lambda: any("Aika loppui" in text for _, text, _ in s.spoken(sent)), 5)
-    heard("Aika loppui, pisteet 0", sent + 2.0, 1.0)
+    try:
+        wait_for("the time-out", lambda: any("Aika loppui" in text for _, text, _ in s.spoken(sent)), 5)
+    except Failure as failure:
+        raise Failure(f"{failure}; heard: {s.spoken(sent - 3)}")
+    heard("Aika loppui, pisteet 0", sent + 2.0, 0.5)
 
 
 def case_bell_disabled(s):
@@ -682,15 +691,15 @@ def case_page(s):
         tree = s.browser.accessibility_tree()
         check(("progressbar", key, "", "") in [(r, n, d, "") for r, n, d, _ in tree],
               f"no progress bar named {key}")
-        check(("image", key, "kohde", "") in tree, f"the red tile is not told as {key}, kohde")
-        check(all(("image", g, "", "") in tree for g, _, _ in L.tiles if g != key), "a tile is unnamed")
+        check(all(("image", g, "", "") in tree for g, _, _ in L.tiles), "a tile is unnamed")
         check(("generic", "", "pisteet", "") in tree and ("StaticText", "0", "", "") in tree,
               "the score is not told as 0, pisteet")
-        check(s.evaluate("document.getElementById('reader').textContent") == key, "the turn is not told")
+    focused = "document.activeElement.getAttribute('aria-label')"
+    check(s.evaluate(focused) == L.tiles[target][0], "the focus is not on the lit tile")
     wrong = (target + 7) % 36
     s.key(L.tiles[wrong][0].lower())
     s.wait_picture("the blue key", lambda q: q.tiles(L.wrong))
-    told = s.evaluate("document.getElementById('reader').textContent")
+    told = s.evaluate(focused)
     check(told == f"Väärä näppäin {L.tiles[wrong][0]}, pisteet 0", f"the end is told as {told!r}")
     if s.browser_kind == "chromium":
         check(("image", L.tiles[wrong][0], "väärä", "") in s.browser.accessibility_tree(),

@@ -182,6 +182,26 @@ def own_env():
                          "XDG_SESSION_TYPE", "QT_SCALE_FACTOR")}
 
 
+def start_xvfb(env, spawn, screen):
+    """An X server of the session's own; sets env's DISPLAY to it."""
+    read_fd, write_fd = os.pipe()
+    xvfb = spawn(["Xvfb", "-displayfd", str(write_fd), "-noreset", "-nolisten", "tcp",
+                  "-screen", "0", screen], pass_fds=(write_fd,),
+                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write_fd)
+    number = b""
+    deadline = time.monotonic() + 10
+    while not number.endswith(b"\n"):
+        if time.monotonic() > deadline or xvfb.poll() is not None:
+            raise Failure("Xvfb did not start")
+        chunk = os.read(read_fd, 16)
+        if not chunk:
+            raise Failure("Xvfb did not report its display")
+        number += chunk
+    os.close(read_fd)
+    env["DISPLAY"] = ":" + number.decode().strip()
+
+
 def start_session_bus(env, folder, spawn):
     """A session bus of its own, and a home for what is started on it; spawn(args, **kw)
     starts a process that the caller stops."""

@@ -66,6 +66,15 @@ class BrowserError(Exception):
     pass
 
 
+def wait_until(found, what, timeout=20):
+    deadline = time.monotonic() + timeout
+    while (result := found()) is None:
+        if time.monotonic() > deadline:
+            raise BrowserError(f"no {what}")
+        time.sleep(0.05)
+    return result
+
+
 class KeyPress:
     """One key as a browser on Linux reports it: its `key`, the character it types (which a
     dead key before it may have composed) and its code and virtual key code."""
@@ -118,13 +127,21 @@ class Remote:
 
 
 class Chromium(Remote):
-    """Chromium over the DevTools protocol, one page."""
+    """Chromium over the DevTools protocol, one page; on the X server of env, handing its
+    pages to screen readers, unless headless."""
 
-    def __init__(self, spawn, folder, env):
+    def __init__(self, spawn, folder, env, headless=True):
         profile = os.path.join(folder, "chromium")
         os.makedirs(profile)
+        # Shown as an app's window: no address bar to take the keyboard focus from the page.
+        shown = ["--force-renderer-accessibility", "--window-position=0,0", "--app=about:blank"]
+        # A Finnish page is not offered in English.
+        os.makedirs(os.path.join(profile, "Default"))
+        with open(os.path.join(profile, "Default", "Preferences"), "w") as f:
+            json.dump({"translate": {"enabled": False}}, f)
         self.proc = spawn(
-            ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
+            ["chromium", *(["--headless"] if headless else shown), "--no-sandbox", "--disable-gpu",
+             "--no-first-run",
              "--remote-debugging-port=0", f"--user-data-dir={profile}",
              "--window-size=%d,%d" % VIEWPORT, "--disable-background-networking",
              "--disable-component-update", "--disable-default-apps", "--disable-sync",
@@ -138,7 +155,11 @@ class Chromium(Remote):
             time.sleep(0.05)
         port, path = open(port_file).read().split()
         self.connect(f"ws://127.0.0.1:{port}{path}")
-        target = self.call("Target.createTarget", url="about:blank")["targetId"]
+        if headless:
+            target = self.call("Target.createTarget", url="about:blank")["targetId"]
+        else:
+            target = wait_until(lambda: next((t["targetId"] for t in self.call("Target.getTargets")["targetInfos"]
+                                              if t["type"] == "page"), None), "Chromium's page")
         self.session = self.call("Target.attachToTarget", targetId=target, flatten=True)["sessionId"]
         self.page("Page.enable")
         self.page("Runtime.enable")
@@ -198,12 +219,12 @@ class Chromium(Remote):
 
 
 class Firefox(Remote):
-    """Firefox ESR over WebDriver BiDi, one page."""
+    """Firefox ESR over WebDriver BiDi, one page; on the X server of env unless headless."""
 
     KEYS = {"F1": "\ue031", "F3": "\ue033", "F10": "\ue03a", "Enter": "\ue007", "Escape": "\ue00c",
             "Backspace": "\ue003", "ArrowDown": "\ue015"}
 
-    def __init__(self, spawn, folder, env):
+    def __init__(self, spawn, folder, env, headless=True):
         profile = os.path.join(folder, "firefox")
         os.makedirs(profile)
         with open(os.path.join(profile, "user.js"), "w") as f:
@@ -215,7 +236,7 @@ class Firefox(Remote):
                                 ("media.autoplay.default", "0")):
                 f.write(f'user_pref("{pref}", {value});\n')
         log = os.path.join(folder, "firefox.log")
-        self.proc = spawn(["firefox-esr", "--headless", "--no-remote", "--profile", profile,
+        self.proc = spawn(["firefox-esr", *(["--headless"] if headless else []), "--no-remote", "--profile", profile,
                            "--remote-debugging-port", "0", "about:blank"],
                           env=env, stdout=subprocess.DEVNULL, stderr=open(log, "w"))
         deadline = time.monotonic() + 30

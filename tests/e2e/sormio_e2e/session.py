@@ -23,6 +23,8 @@ class Session:
 
     scale = 1  # device pixels to the window's pixel
     a11y = orca = False
+    # Orca finishes its echo of a key before it tells where the focus went (in a web page).
+    echo_before_focus = False
 
     def __init__(self):
         self.folder = tempfile.mkdtemp(prefix="sormio-e2e-")
@@ -171,8 +173,11 @@ class Session:
         for it before starting a game."""
         def quiet():
             said = self.spoken(0)
-            return not said or time.time() > said[-1][0] + said[-1][2] + 0.2
-        wait_for("the screen reader to fall silent", quiet, 15, interval=0.1)
+            return not said or time.time() > said[-1][0] + said[-1][2] + 0.5
+        try:
+            wait_for("the screen reader to fall silent", quiet, 15, interval=0.1)
+        except Failure as failure:
+            raise Failure(f"{failure}; it said: {self.spoken(time.time() - 20)}")
 
     def bells_after(self, moment):
         """Beeps heard since mark() gave `moment`."""

@@ -5,10 +5,9 @@ a sound server with a null sink (--sound), an input method (--im), the accessibi
 import os
 import subprocess
 import threading
-import time
 
 from .common import (Failure, L, Picture, own_env, start_accessibility, start_ibus,
-                     start_screen_reader, wait_for)
+                     start_screen_reader, start_xvfb, wait_for)
 from .registry import Run
 from .session import Session
 from .sound_server import SoundServer
@@ -39,24 +38,7 @@ class X11Session(Session):
             self.sound = SoundServer(self.sound_kind, os.path.join(self.folder, "sound"))
             self.sound.start()
             self.env = self.sound.client_env(self.env)
-        read_fd, write_fd = os.pipe()
-        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-noreset", "-nolisten", "tcp",
-                                 "-screen", "0", self.screen], pass_fds=(write_fd,),
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                start_new_session=True)
-        self.procs.append(xvfb)
-        os.close(write_fd)
-        number = b""
-        deadline = time.monotonic() + 10
-        while not number.endswith(b"\n"):
-            if time.monotonic() > deadline or xvfb.poll() is not None:
-                raise Failure("Xvfb did not start")
-            chunk = os.read(read_fd, 16)
-            if not chunk:
-                raise Failure("Xvfb did not report its display")
-            number += chunk
-        os.close(read_fd)
-        self.env["DISPLAY"] = ":" + number.decode().strip()
+        start_xvfb(self.env, self._spawn, self.screen)
         if self.im == "ibus":
             start_ibus(self.env, self.folder, self._spawn)
         if self.a11y:
