@@ -150,6 +150,10 @@ class Element final : public IAccessible {
         long s = STATE_SYSTEM_READONLY;
         if (id == CHILDID_SELF) {
             s = STATE_SYSTEM_FOCUSABLE | (GetFocus() == window_.hwnd() ? STATE_SYSTEM_FOCUSED : 0);
+        } else if (id == Accessibility::kEnding) {
+            s |= STATE_SYSTEM_FOCUSABLE |
+                 (focusOnWindow() == id ? STATE_SYSTEM_FOCUSED : 0) |
+                 (window_.middle().telling().ending.empty() ? STATE_SYSTEM_INVISIBLE : 0);
         } else if (id == Accessibility::kBar) {
             s |= STATE_SYSTEM_FOCUSABLE |
                  (GetFocus() == window_.barHwnd() ? STATE_SYSTEM_FOCUSED : 0) |
@@ -182,7 +186,7 @@ class Element final : public IAccessible {
         const HWND now = GetFocus();
         if (isBar_ ? now == window_.barHwnd() : now == window_.hwnd()) {
             focus->vt = VT_I4;
-            focus->lVal = CHILDID_SELF;
+            focus->lVal = isBar_ ? CHILDID_SELF : focusOnWindow();
         } else if (!isBar_ && now == window_.barHwnd()) {
             focus->vt = VT_I4;
             focus->lVal = Accessibility::kBar;
@@ -284,6 +288,15 @@ class Element final : public IAccessible {
     // The element a child id names: the bar's own object is the bar.
     long which(const VARIANT& child) const { return isBar_ ? Accessibility::kBar : child.lVal; }
 
+    // Which of the window's own elements has the focus while the window holds it: how the last
+    // game ended, where it is told.
+    long focusOnWindow() const {
+        if (GetFocus() != window_.hwnd()) {
+            return -1;
+        }
+        return window_.middle().telling().ending.empty() ? CHILDID_SELF : Accessibility::kEnding;
+    }
+
     std::wstring name(long id) const {
         const WindowDescription& d = windowDescription();
         const View& view = window_.middle().view();
@@ -305,16 +318,15 @@ class Element final : public IAccessible {
             }
             case Accessibility::kTitle:
                 return wide(d.control("Lblotsikko").caption);
+            case Accessibility::kEnding:
+                return wide(window_.middle().telling().ending);
             default:
                 return wide(d.control("Label1").caption);
         }
     }
 
     std::wstring description(long id) const {
-        if (id == CHILDID_SELF) {
-            return wide(window_.middle().telling().ending);
-        }
-        if (id <= KeyTable::kKeys) {
+        if (id >= 1 && id <= KeyTable::kKeys) {
             return wide(
                 reader::tileState(window_.middle().view().tiles[static_cast<std::size_t>(id - 1)]));
         }
@@ -336,6 +348,7 @@ class Element final : public IAccessible {
                 return bar;
             }
             case Accessibility::kScore:
+            case Accessibility::kEnding:
                 return d.control("Lblpisteet").geometry;
             case Accessibility::kTitle:
                 return d.control("Lblotsikko").geometry;
@@ -399,7 +412,9 @@ void Accessibility::tellScore() const {
 }
 
 void Accessibility::tellEnding() const {
-    NotifyWinEvent(EVENT_OBJECT_DESCRIPTIONCHANGE, window_.hwnd(), OBJID_CLIENT, CHILDID_SELF);
+    if (GetFocus() == window_.hwnd() && !window_.middle().telling().ending.empty()) {
+        NotifyWinEvent(EVENT_OBJECT_FOCUS, window_.hwnd(), OBJID_CLIENT, kEnding);
+    }
 }
 
 }  // namespace sormio

@@ -15,9 +15,11 @@ class Win32Window;
 // when a client first asks and never before. Its children are the 36 tiles (static text named
 // by their characters, described "kohde" or "väärä"), the bar (a progress bar named by the key
 // to press, its value the width left, focused during a turn), the score (static text, "0",
-// "3"), the title and the credit line; its own description tells how the last game ended. The
-// bar, a window of its own that holds the keyboard focus during a turn, answers as that progress
-// bar too. What changes is told by events (tell*()), which cost nothing while no one listens.
+// "3"), the title, the credit line and how the last game ended (static text named by the
+// sentence, over the score, holding the window's focus between the end of a game and the next
+// Start: the window's focus coming back alone would have its title said first). The bar, a
+// window of its own that holds the keyboard focus during a turn, answers as that progress bar
+// too. What changes is told by events (tell*()), which cost nothing while no one listens.
 class Accessibility {
   public:
     // Child ids of the window's object: the tiles are 1..36 by tile index, then these.
@@ -25,7 +27,8 @@ class Accessibility {
     static constexpr long kScore = 38;
     static constexpr long kTitle = 39;
     static constexpr long kCredit = 40;
-    static constexpr long kChildren = 40;
+    static constexpr long kEnding = 41;
+    static constexpr long kChildren = 41;
 
     explicit Accessibility(const Win32Window& window) : window_(window) {}
     ~Accessibility();
@@ -42,7 +45,9 @@ class Accessibility {
     // just moved to the bar (the system tells that itself).
     void tellTurn(bool tellFocus) const;
     void tellScore() const;
-    void tellEnding() const;  // set at the end of a game, cleared by Start
+    // Set at the end of a game, told as the focus of the window, which has it back by then;
+    // cleared by Start.
+    void tellEnding() const;
 
   private:
     const Win32Window& window_;

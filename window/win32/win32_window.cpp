@@ -270,8 +270,7 @@ void Win32Window::draw(unsigned changes) {
         accessibility_.tellTurn(!barTookFocus);
     }
     if ((changes & Change::Ending) != 0) {
-        // The window's description, which holds the focus between games: read with it as the
-        // focus comes back (it is set before), and told at once; cleared by the next Start.
+        // Told by the focus, which the window has taken back from the hidden bar by now.
         accessibility_.tellEnding();
     }
 }
