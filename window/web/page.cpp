@@ -105,7 +105,8 @@ std::string styleSheet(const WindowDescription& w) {
         << "#" << menu.name << "-items kbd{font:inherit;margin-left:auto;padding-left:24px}\n"
         << "#client{position:relative;overflow:hidden;width:" << w.clientWidth
         << "px;height:" << w.clientHeight << "px;background:" << hex(w.background) << "}\n"
-        << "#client>div{position:absolute;box-sizing:border-box;display:flex;"
+        << "#client>#countdown{display:contents}\n"
+        << "#client>div,#countdown>div{position:absolute;box-sizing:border-box;display:flex;"
            "align-items:center;justify-content:center;white-space:pre;overflow:hidden}\n"
         << ".reader{position:absolute;width:1px;height:1px;overflow:hidden;"
            "clip-path:inset(50%)}\n";
@@ -152,11 +153,11 @@ std::string markup(const WindowDescription& w) {
     html << "<link rel=\"preload\" href=\"sormio.wasm\" as=\"fetch\" type=\"application/wasm\" "
             "crossorigin>\n";
     html << "<link rel=\"stylesheet\" href=\"sormio.css\">\n"
-         << "<script src=\"sormio.js\" defer></script>\n</head>\n"
-         // The whole page an application: a screen reader leaves it every key, where in a
-         // document it would take letters for its own reading commands.
-         << "<body role=\"application\" aria-label=\"" << escaped(w.caption) << "\">\n"
-         << "<div id=\"" << w.name << "\">\n";
+         << "<script src=\"sormio.js\" defer></script>\n</head>\n<body>\n"
+         // An application: a screen reader whose focus is in it leaves it every key, where in
+         // a document it would take letters for its own reading commands.
+         << "<div id=\"" << w.name << "\" role=\"application\" aria-label=\"" << escaped(w.caption)
+         << "\" tabindex=\"-1\">\n";
     const Menu& menu = w.menu;
     html << "<div id=\"menubar\" role=\"menubar\"><button id=\"" << menu.name
          << "\" role=\"menuitem\" aria-haspopup=\"menu\" aria-expanded=\"false\" tabindex=\"-1\">"
@@ -179,9 +180,12 @@ std::string markup(const WindowDescription& w) {
     html << "</div></div>\n<div id=\"client\">\n";
     for (const Control& c : w.controls) {
         if (c.kind == ControlKind::Bar) {
-            html << "<div id=\"" << idOf(c) << "\" role=\"progressbar\" aria-valuemin=\""
-                 << reader::BarValue::kMinimum << "\" aria-valuemax=\""
-                 << reader::BarValue::kMaximum << "\" tabindex=\"-1\" hidden></div>\n";
+            // In a status bar of its own, saying nothing by itself: a screen reader does not
+            // read out a progress bar there each time its value changes.
+            html << "<div id=\"countdown\" role=\"status\" aria-live=\"off\"><div id=\"" << idOf(c)
+                 << "\" role=\"progressbar\" aria-valuemin=\"" << reader::BarValue::kMinimum
+                 << "\" aria-valuemax=\"" << reader::BarValue::kMaximum
+                 << "\" tabindex=\"-1\" hidden></div></div>\n";
         } else if (c.kind == ControlKind::Label) {
             html << "<div id=\"" << idOf(c) << "\"";
             if (c.index >= 0) {
@@ -196,7 +200,8 @@ std::string markup(const WindowDescription& w) {
     }
     // Named by how the game ended when it ends: the focus comes to it, and a screen reader
     // says that first, as the focus coming to a tile tells the key of a turn.
-    html << "</div>\n<div id=\"ending\" class=\"reader\" role=\"img\" tabindex=\"-1\" hidden></div>\n"
+    html << "</div>\n<div id=\"ending\" class=\"reader\" role=\"img\" tabindex=\"-1\" "
+            "hidden></div>\n"
          << "</div>\n</body>\n</html>\n";
     return html.str();
 }

@@ -30,6 +30,7 @@
     const bar = $("Picture1");
     const score = $("Lblpisteet");
     const ending = $("ending");
+    const application = $("Frmsormio");
     const menu = $("mnuohjelma");
     const items = $("mnuohjelma-items");
     const soundItem = $("mnusound").firstElementChild;
@@ -40,9 +41,9 @@
     }
 
     // A screen reader speaks what the focus comes to: at each turn the focus moves to the lit
-    // tile, named by the key to press (or, when the same tile is lit again and already holds
-    // the focus, to the bar, also named by it), and at the end of a game to an element named
-    // by how it ended. Nothing else is told mid-game: the bar's value is set once a turn, as
+    // tile, named by the key to press (or to the bar, also named by it, when the same tile is lit
+    // again and already holds the focus), and at the end of a game to an element named by how
+    // it ended. Nothing else is told mid-game: the bar's value is set once a turn, as
     // a value changing every frame floods a screen reader with events.
     let turnFocus = null;
 
@@ -100,7 +101,13 @@
             tile.removeAttribute("aria-description");
             bar.setAttribute("aria-label", key);
             bar.setAttribute("aria-valuenow", Math.max(game.sormio_bar(), 0));
-            turnFocus = document.activeElement === tile ? bar : tile;
+            // A game started from outside its own elements begins at the bar: a screen reader
+            // in a page's reading mode takes letters for its own commands, and the focus
+            // coming to a progress bar is what switches every reader to the mode in which keys
+            // reach the page, which it keeps while the focus moves on among the game's own.
+            const within = document.activeElement === ending || document.activeElement === bar ||
+                           tiles.includes(document.activeElement);
+            turnFocus = !within || document.activeElement === tile ? bar : tile;
             if (items.hidden) {
                 moveFocus(turnFocus);
             }
@@ -387,6 +394,9 @@
         }
         game.sormio_load(performance.now());
         draw();
+        // The game takes the focus: a screen reader switches to the mode in which keys reach
+        // the page as the focus comes to an application.
+        moveFocus(application);
         document.documentElement.dataset.ready = "";
     }
 

@@ -151,8 +151,7 @@ class Element final : public IAccessible {
         if (id == CHILDID_SELF) {
             s = STATE_SYSTEM_FOCUSABLE | (GetFocus() == window_.hwnd() ? STATE_SYSTEM_FOCUSED : 0);
         } else if (id == Accessibility::kEnding) {
-            s |= STATE_SYSTEM_FOCUSABLE |
-                 (focusOnWindow() == id ? STATE_SYSTEM_FOCUSED : 0) |
+            s |= STATE_SYSTEM_FOCUSABLE | (focusOnWindow() == id ? STATE_SYSTEM_FOCUSED : 0) |
                  (window_.middle().telling().ending.empty() ? STATE_SYSTEM_INVISIBLE : 0);
         } else if (id == Accessibility::kBar) {
             s |= STATE_SYSTEM_FOCUSABLE |

@@ -58,12 +58,15 @@ class BrowserSession(CountsTones, Session):
         if self.orca:
             start_xvfb(self.env, self._spawn, "1024x768x24")
             start_accessibility(self.env, self.folder, self._spawn)
-            self.spoken_file = start_screen_reader(self.env, self.folder, self._spawn)
         driver = drivers.Chromium if self.browser_kind == "chromium" else drivers.Firefox
         try:
             self.browser = driver(self._spawn, self.folder, self.env, headless=not self.orca)
         except drivers.BrowserError as e:
             raise Failure(str(e))
+        if self.orca:
+            # As a player has it: the screen reader runs when the page loads.
+            self._focus_window()
+            self.spoken_file = start_screen_reader(self.env, self.folder, self._spawn)
         self.launch()
 
     def serve(self):
@@ -95,23 +98,20 @@ class BrowserSession(CountsTones, Session):
               f"the play area is {box['width']} x {box['height']}")
         self.evaluate(f"sormioSetClockRate({self.clock_rate})")
         wait_for("the first painted frame", self._painted, 10)
-        if self.orca:
-            self._focus_page()
 
-    def _focus_page(self):
-        """The browser's window takes the X keyboard focus, and its page the browser's, as a
-        click into the page gives it."""
+    def _focus_window(self):
+        """The browser's window takes the X keyboard focus, and the page in it the browser's
+        (a click into the empty page: Firefox leaves it in its address bar), as a player has
+        it when a page loads."""
         def window():
-            out = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", f"^{L.caption}"],
+            out = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(self.browser.proc.pid)],
                                  env=self.env, capture_output=True, text=True, timeout=10).stdout
             return out.split()[:1]
         self.window = wait_for("the browser's window", window, 10)[0]
         self.xdo("windowfocus", "--sync", self.window)
-        if self.browser_kind == "firefox":
-            # Below the game's window, in the page: the focus leaves the address bar.
-            x, y = self.evaluate("JSON.stringify([screenX + outerWidth / 2, "
-                                 "screenY + outerHeight - 8])").strip("[]").split(",")
-            self.xdo("mousemove", "--sync", str(round(float(x))), str(round(float(y))), "click", "1")
+        x, y = self.evaluate("JSON.stringify([screenX + outerWidth / 2, screenY + outerHeight / 2])"
+                             ).strip("[]").split(",")
+        self.xdo("mousemove", "--sync", str(round(float(x))), str(round(float(y))), "click", "1")
 
     def xdo(self, *args):
         subprocess.run(["xdotool", *args], env=self.env, check=True, timeout=10)
