@@ -543,31 +543,45 @@ WEB_PROBE = """
 })();
 """
 
+# What the page tells a screen reader, as it happens: the key of each turn (one character) or
+# how a game ended; told by the focus moving to an element named by it (a page before that
+# told it through a live region, "reader", which is followed where there is one).
+WEB_TOLD = """
+window.sormioOnTold = (callback) => {
+    const reader = document.getElementById("reader");
+    if (reader === null) {
+        const listener = (e) => callback(e.target.getAttribute("aria-label") || "");
+        addEventListener("focusin", listener);
+        return () => removeEventListener("focusin", listener);
+    }
+    const watch = new MutationObserver(() => callback(reader.textContent));
+    watch.observe(reader, {childList: true, subtree: true, characterData: true});
+    return () => watch.disconnect();
+};
+"""
+
 # Plays turns inside the page: hits every key as soon as it is told, `hits` times, then lets
 # the last turn run out; the turn's length from its key's time stamp to the game over's first
 # tone, on the page's clock (ms).
-WEB_TURN = """
+WEB_TURN = WEB_TOLD + """
 new Promise((done) => {
     const timer = setTimeout;
-    const reader = document.getElementById("reader");
     let hits = %d, started = 0;
     const press = (type, key) => {
         const e = new KeyboardEvent(type, {key});
         started = e.timeStamp;
         dispatchEvent(e);
     };
-    const watch = new MutationObserver(() => {
-        const said = reader.textContent;
+    const stop = sormioOnTold((said) => {
         if (said.length === 1 && hits > 0) {
             --hits;
             press("keypress", said.toLowerCase());
         } else if (said.length > 1) {
-            watch.disconnect();
+            stop();
             // The first of the game over's 19 tones, after the last hit's own.
             timer(() => done(sormioToneCalls[sormioToneCalls.length - 19] - started), 50);
         }
     });
-    watch.observe(reader, {childList: true, subtree: true, characterData: true});
     press("keydown", "F1");
 })
 """
@@ -576,16 +590,14 @@ new Promise((done) => {
 # Hits typed in the page, each at a random moment 5-45 ms after its turn was told (as keys come
 # at any phase of the display's frames); from each key's time stamp to the start of the frame
 # that shows the next turn (ms).
-WEB_HITS = """
+WEB_HITS = WEB_TOLD + """
 new Promise((done) => {
     const timer = setTimeout, raf = requestAnimationFrame;
-    const reader = document.getElementById("reader");
     const latency = [];
     let hits = %d;
-    const watch = new MutationObserver(() => {
-        const said = reader.textContent;
+    const stop = sormioOnTold((said) => {
         if (said.length > 1) {  // a game over: a turn too short for the delay
-            watch.disconnect();
+            stop();
             done(latency);
             return;
         }
@@ -593,7 +605,7 @@ new Promise((done) => {
             return;
         }
         if (hits-- === 0) {
-            watch.disconnect();
+            stop();
             dispatchEvent(new KeyboardEvent("keypress", {key: " "}));
             done(latency);
             return;
@@ -604,7 +616,6 @@ new Promise((done) => {
             raf(() => latency.push(performance.now() - e.timeStamp));
         }, 5 + Math.random() * 40);
     });
-    watch.observe(reader, {childList: true, subtree: true, characterData: true});
     dispatchEvent(new KeyboardEvent("keydown", {key: "F1"}));
 })
 """
