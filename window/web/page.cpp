@@ -159,8 +159,10 @@ std::string markup(const WindowDescription& w) {
          << "<div id=\"" << w.name << "\" role=\"application\" aria-label=\"" << escaped(w.caption)
          << "\" tabindex=\"-1\">\n";
     const Menu& menu = w.menu;
+    // The menu in the tab order: where F1 and F3 need a key held (a Mac's Fn), Tab and Enter
+    // reach Start as they reach any control of a page.
     html << "<div id=\"menubar\" role=\"menubar\"><button id=\"" << menu.name
-         << "\" role=\"menuitem\" aria-haspopup=\"menu\" aria-expanded=\"false\" tabindex=\"-1\">"
+         << "\" role=\"menuitem\" aria-haspopup=\"menu\" aria-expanded=\"false\" tabindex=\"0\">"
          << escaped(menu.caption) << "</button>\n<div id=\"" << menu.name
          << "-items\" role=\"menu\" hidden>\n";
     for (const MenuItem& item : menu.items) {

@@ -302,6 +302,9 @@
             openMenu();
         } else if (!items.hidden) {
             menuKey(e);
+        } else if (e.target === menu && (e.key === "Enter" || e.key === " ")) {
+            e.preventDefault(); // opened here, the same in every browser
+            openMenu();
         } else if (e.key === "Dead") {
             game.sormio_dead_key();
         } else if (e.key in CONTROL_KEYS && playing()) {

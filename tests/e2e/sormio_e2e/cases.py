@@ -681,8 +681,10 @@ def case_page(s):
     sound_item = "document.getElementById('mnusound').firstChild.textContent"
     wait_for("F10, Down and Enter to switch the sounds off",
              lambda: s.evaluate(sound_item) == "Äänet poissa", 2)
-    s.key("F3")
-    wait_for("F3 to switch them on", lambda: s.evaluate(sound_item) == "Äänet päällä", 2)
+    s.key("Tab", "Return", "Down", "Return")  # without F keys: Tab to the menu
+    wait_for("Tab, Enter, Down and Enter to switch them on",
+             lambda: s.evaluate(sound_item) == "Äänet päällä", 2)
+    s.key("F3", "F3")
     s.evaluate("window.seen = []; addEventListener('keydown', e => seen.push(e.key + ' ' + e.defaultPrevented))")
     target = red_tile(start_turn(s))
     s.key("F3", "F3")

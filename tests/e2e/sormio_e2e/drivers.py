@@ -82,6 +82,7 @@ class KeyPress:
     NAMED = {"F1": ("F1", "F1", 112, ""), "F3": ("F3", "F3", 114, ""),
              "Return": ("Enter", "Enter", 13, "\r"), "space": (" ", "Space", 32, " "),
              "Escape": ("Escape", "Escape", 27, ""), "BackSpace": ("Backspace", "Backspace", 8, ""),
+             "Tab": ("Tab", "Tab", 9, ""),
              "F10": ("F10", "F10", 121, ""), "Down": ("ArrowDown", "ArrowDown", 40, ""),
              "dead_acute": ("Dead", "Equal", 0xDD, "")}
 
@@ -222,7 +223,7 @@ class Firefox(Remote):
     """Firefox ESR over WebDriver BiDi, one page; on the X server of env unless headless."""
 
     KEYS = {"F1": "\ue031", "F3": "\ue033", "F10": "\ue03a", "Enter": "\ue007", "Escape": "\ue00c",
-            "Backspace": "\ue003", "ArrowDown": "\ue015"}
+            "Backspace": "\ue003", "ArrowDown": "\ue015", "Tab": "\ue004"}
 
     def __init__(self, spawn, folder, env, headless=True):
         profile = os.path.join(folder, "firefox")
