@@ -96,7 +96,9 @@ std::string styleSheet(const WindowDescription& w) {
         << "#menubar{height:20px;background:#f0f0f0;color:#000;display:flex}\n"
         << "#menubar button{font:inherit;color:inherit;background:none;border:0;margin:0;"
            "padding:0 8px;height:20px;text-align:left}\n"
-        << "#menubar button:hover,#menubar [aria-expanded=true]{background:#cce4f7}\n"
+        // Where the keyboard is, too: a menu reached by Tab or F10 and walked with the arrows.
+        << "#menubar button:hover,#menubar button:focus,#menubar [aria-expanded=true]"
+           "{background:#cce4f7}\n"
         << "#" << menu.name
         << "-items{position:absolute;top:20px;left:0;z-index:2;"
            "background:#f0f0f0;border:1px solid #a0a0a0;padding:2px;min-width:180px;"
