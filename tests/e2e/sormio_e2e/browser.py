@@ -68,6 +68,13 @@ class BrowserSession(CountsTones, Session):
             self._focus_window()
             self.spoken_file = start_screen_reader(self.env, self.folder, self._spawn)
         self.launch()
+        if self.orca:
+            # Orca takes a while over a page that has just loaded, hearing nothing meanwhile:
+            # the page is played once Orca echoes keys there (F3 twice leaves the sounds on).
+            since = time.time()
+            self.key("F3", "F3")
+            wait_for("Orca to echo a key in the page", lambda: any(
+                text.strip() == "F3" for _, text, _ in self.spoken(since)), 30)
 
     def serve(self):
         """The page's own server on a free port of the loopback."""
