@@ -4,6 +4,7 @@ Needs Debian's python3-websocket and python3-pil."""
 import io
 import json
 import os
+import re
 import subprocess
 import sys
 import time
@@ -186,7 +187,22 @@ RUNS = [
 # shows its window on an X server and hands its pages to the accessibility bus.
 ORCA = ["Xvfb", "xdotool", "/usr/libexec/at-spi-bus-launcher", "py:pyatspi", "orca",
         "speech-dispatcher", "espeak-ng"]
+
+
+def orca_at_least(major):
+    try:
+        out = subprocess.run(["orca", "--version"], capture_output=True, text=True, timeout=30).stdout
+    except (OSError, subprocess.TimeoutExpired):
+        return False
+    found = re.search(r"(\d+)\.", out)
+    return found is not None and int(found.group(1)) >= major
+
+
+# Firefox with Orca 43 (Debian 12) is left out: there Orca at times stops hearing keys for half a
+# minute and more over the page (two runs in six), which no waiting here mends.
 RUNS += [Run(kind, kind + ".orca", ["--orca"], ["spoken"], labels=["e2e", "web"],
              needs=[browser, *WEB, *ORCA], builds=["web"], fixtures=["web"], timeout=120,
-             serial=["spoken"]) for kind, browser in (("chromium", "chromium"), ("firefox", "firefox-esr"))]
+             serial=["spoken"], when=when)
+         for kind, browser, when in (("chromium", "chromium", None),
+                                     ("firefox", "firefox-esr", lambda config: orca_at_least(48)))]
 SESSIONS = {"chromium": BrowserSession, "firefox": BrowserSession}
