@@ -14,6 +14,8 @@ import subprocess
 import time
 import unicodedata
 
+from .common import wait_for
+
 VIEWPORT = (1024, 625)
 
 # Run in the page before its own script: lets the harness set the pace of the page's clock;
@@ -64,15 +66,6 @@ TONE_LOG = """
 
 class BrowserError(Exception):
     pass
-
-
-def wait_until(found, what, timeout=20):
-    deadline = time.monotonic() + timeout
-    while (result := found()) is None:
-        if time.monotonic() > deadline:
-            raise BrowserError(f"no {what}")
-        time.sleep(0.05)
-    return result
 
 
 class KeyPress:
@@ -159,8 +152,9 @@ class Chromium(Remote):
         if headless:
             target = self.call("Target.createTarget", url="about:blank")["targetId"]
         else:
-            target = wait_until(lambda: next((t["targetId"] for t in self.call("Target.getTargets")["targetInfos"]
-                                              if t["type"] == "page"), None), "Chromium's page")
+            target = wait_for("Chromium's page", lambda: next(
+                (t["targetId"] for t in self.call("Target.getTargets")["targetInfos"] if t["type"] == "page"),
+                None), 20)
         self.session = self.call("Target.attachToTarget", targetId=target, flatten=True)["sessionId"]
         self.page("Page.enable")
         self.page("Runtime.enable")
