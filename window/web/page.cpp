@@ -85,12 +85,15 @@ std::string styleSheet(const WindowDescription& w) {
             << ") format(\"woff2\");font-weight:" << f->weight << ";font-display:block}\n";
     }
     const Menu& menu = w.menu;
-    css << "html{background:" << hex(w.background) << ";color-scheme:dark}\n"
-        << "body{margin:0}\n"
+    // The window centred in what the screen shows of the page, which never scrolls (the script
+    // fits the window in where it is larger).
+    css << "html{background:" << hex(w.background) << ";color-scheme:dark;overflow:hidden}\n"
+        << "body{margin:0;position:fixed;inset:0;display:flex;align-items:center;"
+           "justify-content:center;overflow:hidden}\n"
         << "*:focus,*:focus-visible{outline:none}\n"
         << "[hidden]{display:none!important}\n"
         << "#" << w.name << "{position:relative;width:" << w.clientWidth
-        << "px;margin:0 auto;font:12px/20px system-ui,sans-serif;user-select:none;"
+        << "px;flex:none;font:12px/20px system-ui,sans-serif;user-select:none;"
            "-webkit-user-select:none;cursor:default}\n"
         // A desktop window's menu bar: light, one line, the items below it on demand.
         << "#menubar{height:20px;background:#f0f0f0;color:#000;display:flex}\n"
@@ -110,8 +113,15 @@ std::string styleSheet(const WindowDescription& w) {
         << "#client>#countdown{display:contents}\n"
         << "#client>div,#countdown>div{position:absolute;box-sizing:border-box;display:flex;"
            "align-items:center;justify-content:center;white-space:pre;overflow:hidden}\n"
+        // A tile's lines are its background, the colour inside them drawn over it: they stay
+        // whole device pixels when the script lays the window out smaller, where a browser would
+        // not draw a border thinner than a CSS pixel.
+        << "#client>[role=img]::before{content:\"\";position:absolute;inset:var(--line,1px);"
+           "background:var(--fill);z-index:-1}\n"
         << ".reader{position:absolute;width:1px;height:1px;overflow:hidden;"
-           "clip-path:inset(50%)}\n";
+           "clip-path:inset(50%)}\n"
+        // Not zoomed into when it takes the focus (a browser does so below 16 px).
+        << "#typing{left:0;top:0;padding:0;border:0;font-size:16px;opacity:0}\n";
     for (const Control& c : w.controls) {
         if (c.kind == ControlKind::Timer) {
             continue;
@@ -119,13 +129,15 @@ std::string styleSheet(const WindowDescription& w) {
         const Rect& r = c.geometry;
         css << "#" << idOf(c) << "{left:" << r.left << "px;top:" << r.top
             << "px;width:" << (c.kind == ControlKind::Bar ? 0 : r.width) << "px;height:" << r.height
-            << "px;background:" << hex(c.background);
+            << "px;background:";
+        if (c.border) {
+            css << hex(w.tileBorder) << ";--fill:" << hex(c.background) << ";z-index:0";
+        } else {
+            css << hex(c.background);
+        }
         if (c.font != nullptr) {
             css << ";color:" << hex(c.text) << ";font:" << c.font->weight << " " << c.font->pixels()
                 << "px " << familyOf(c.font->face);
-        }
-        if (c.border) {
-            css << ";border:1px solid " << hex(w.tileBorder);
         }
         if (c.name == "Label1") {
             css << ";z-index:1";  // the credit line overlaps the title's last rows
@@ -206,6 +218,13 @@ std::string markup(const WindowDescription& w) {
     // says that first, as the focus coming to a tile tells the key of a turn.
     html << "</div>\n<div id=\"ending\" class=\"reader\" role=\"img\" tabindex=\"-1\" "
             "hidden></div>\n"
+         // Where an on-screen keyboard types: a game started by a tap keeps the focus here. The
+         // keyboard's own help (corrections, capitals, suggestions) would type what the player
+         // did not.
+         << "<input id=\"typing\" class=\"reader\" tabindex=\"-1\" autocomplete=\"off\" "
+            "autocorrect=\"off\" autocapitalize=\"none\" spellcheck=\"false\" "
+            "enterkeyhint=\"done\" aria-label=\""
+         << escaped(w.caption) << "\">\n"
          << "</div>\n</body>\n</html>\n";
     return html.str();
 }

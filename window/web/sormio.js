@@ -34,6 +34,99 @@
     const menu = $("mnuohjelma");
     const items = $("mnuohjelma-items");
     const soundItem = $("mnusound").firstElementChild;
+    const field = $("typing");
+
+    // The whole window in view on any screen, centred: where it does not fit at its own size it
+    // is laid out smaller, on whole device pixels as the desktop windows are at fractional
+    // scales. The play area is laid out in device pixels (and shown at one CSS pixel to the
+    // device pixel): each edge is the window's coordinate rounded to a device pixel, and a
+    // tile's lines (its background, the colour drawn inside them) are as many whole device
+    // pixels thick, from its left and top edges and those of the next, which share its right and
+    // bottom line. One scale for the whole would put some lines between device pixels and blur
+    // them, and a browser lays out fractions of a CSS pixel only to its own precision.
+    const client = $("client");
+    const menubar = $("menubar");
+    const design = new Map();
+    let menuHeight = 0, clientWidth = 0, clientHeight = 0;
+    let k = 0; // device pixels to the window's pixel while laid out smaller, else 0
+
+    function measure() {
+        menuHeight = menubar.offsetHeight;
+        clientWidth = client.offsetWidth;
+        clientHeight = client.offsetHeight;
+        for (const element of client.querySelectorAll("div[id]:not(#countdown)")) {
+            const style = getComputedStyle(element);
+            design.set(element, {
+                left: parseFloat(style.left), top: parseFloat(style.top),
+                width: parseFloat(style.width), height: parseFloat(style.height),
+                font: parseFloat(style.fontSize), lined: tiles.includes(element),
+            });
+        }
+    }
+
+    // From the window's coordinates to whole device pixels.
+    const at = (v) => Math.round(v * k);
+    const span = (from, length) => Math.max(1, at(from + length) - at(from));
+    const px = (v) => v + "px";
+
+    function fit() {
+        // The part of the screen left to the page: less than the window where an on-screen
+        // keyboard covers some of it, but not less where the player zooms in with two fingers.
+        const view = window.visualViewport;
+        const shown = view && Math.abs(view.scale - 1) < 0.01;
+        const width = shown ? view.width : innerWidth, height = shown ? view.height : innerHeight;
+        Object.assign(document.body.style, shown ? {
+            left: px(view.offsetLeft), top: px(view.offsetTop), width: px(width), height: px(height),
+        } : { left: "", top: "", width: "", height: "" });
+        // Down, the menu and the play area are each rounded up to a whole CSS pixel.
+        const s = Math.min(width / clientWidth, height / (clientHeight + menuHeight)) < 1
+            ? Math.min(width / clientWidth, (height - 1) / (clientHeight + menuHeight)) : 1;
+        const dpr = devicePixelRatio;
+        k = s < 1 ? s * dpr : 0;
+        for (const [element, r] of design) {
+            const style = element.style;
+            if (k === 0) {
+                style.left = style.top = style.width = style.height = style.fontSize = "";
+                continue;
+            }
+            style.left = px(at(r.left));
+            style.top = px(at(r.top));
+            style.fontSize = px(r.font * k);
+            if (r.lined) {
+                // Its right and bottom lines are the next tile's left and top.
+                style.width = `calc(${px(span(r.left, r.width - 1))} + var(--line))`;
+                style.height = `calc(${px(span(r.top, r.height - 1))} + var(--line))`;
+            } else {
+                style.height = px(span(r.top, r.height));
+                style.width = element === bar ? style.width : px(span(r.left, r.width));
+            }
+        }
+        if (k === 0) {
+            application.style.cssText = client.style.cssText = menubar.style.cssText = "";
+        } else {
+            // Whole CSS pixels from the corner of the screen: whole device pixels too.
+            const w = at(clientWidth), h = at(clientHeight), menu = Math.ceil(menuHeight * s);
+            const across = Math.ceil(w / dpr), down = menu + Math.ceil(h / dpr);
+            Object.assign(application.style, {
+                position: "absolute", left: px(Math.max(0, Math.floor((width - across) / 2))),
+                top: px(Math.max(0, Math.floor((height - down) / 2))), width: px(across), height: px(down),
+            });
+            Object.assign(client.style, {
+                position: "absolute", left: "0", top: px(menu), width: px(w), height: px(h),
+                transform: `scale(${1 / dpr})`, transformOrigin: "0 0",
+            });
+            client.style.setProperty("--line", px(Math.max(1, Math.floor(k))));
+            menubar.style.zoom = s;
+        }
+        changes |= Change.Bar;
+        if (game !== null) {
+            wantFrame();
+        }
+    }
+
+    function barWidth(width) {
+        return k === 0 ? px(width) : width > 0 ? px(span(design.get(bar).left, width)) : "0px";
+    }
 
     function text(which) {
         const bytes = new Uint8Array(memory.buffer, game.sormio_text(which));
@@ -46,6 +139,11 @@
     // it ended. Nothing else is told mid-game: the bar's value is set once a turn, as
     // a value changing every frame floods a screen reader with events.
     let turnFocus = null;
+    // A game started by a tap is typed on the on-screen keyboard, which stays up only while the
+    // focus stays in the field it types into: the focus stays there, and what a screen reader
+    // is told is the field's name.
+    let onScreen = false;
+    let lastPointer = "";
 
     function moveFocus(to) {
         to.focus({ preventScroll: true });
@@ -59,7 +157,7 @@
                 const colour = game.sormio_tile(t);
                 if (tiles[t].sormioColour !== colour) {
                     tiles[t].sormioColour = colour;
-                    tiles[t].style.backgroundColor = "#" + colour.toString(16).padStart(6, "0");
+                    tiles[t].style.setProperty("--fill", "#" + colour.toString(16).padStart(6, "0"));
                     const state = text(Text.TileState + t);
                     if (state) {
                         tiles[t].setAttribute("aria-description", state);
@@ -77,7 +175,9 @@
             soundItem.textContent = text(Text.SoundItem);
         }
         const said = drawn & Change.Ending ? text(Text.Ending) : "";
-        if (said) {
+        if (said && onScreen) {
+            field.setAttribute("aria-label", said);
+        } else if (said) {
             // Before the bar hides: a focus lost to the document has its title said first.
             ending.setAttribute("aria-label", said);
             ending.hidden = false;
@@ -90,7 +190,7 @@
             if (width < 0) {
                 turnFocus = null;
             } else {
-                bar.style.width = width + "px";
+                bar.style.width = barWidth(width);
             }
         }
         if (drawn & Change.Turn) {
@@ -107,7 +207,10 @@
             // reach the page, which it keeps while the focus moves on among the game's own.
             const within = document.activeElement === ending || document.activeElement === bar ||
                            tiles.includes(document.activeElement);
-            turnFocus = !within || document.activeElement === tile ? bar : tile;
+            turnFocus = onScreen ? field : !within || document.activeElement === tile ? bar : tile;
+            if (onScreen) {
+                field.setAttribute("aria-label", key);
+            }
             if (items.hidden) {
                 moveFocus(turnFocus);
             }
@@ -262,10 +365,36 @@
     // Every call carries the time of the player's action, the event's own time stamp: a turn
     // starts when F1 went down, and a key counts when it was typed, however long the browser
     // took to hand it over (opening the audio at the first Start takes it a while).
-    function command(name, at) {
+    function command(name, at, tapped = false) {
         closeMenu();
+        if (name === "mnustart") {
+            onScreen = tapped;
+            if (tapped) {
+                // Now, while the tap is being handled: only then does a browser bring up its
+                // on-screen keyboard.
+                field.value = "";
+                fieldText = "";
+                moveFocus(field);
+            }
+        }
         commands[name](at);
     }
+
+    // What the on-screen keyboard has put in the field: a character added at its end is a key
+    // typed; a word replaced, predicted or deleted types nothing. A hardware keyboard's keys
+    // are taken at their keypress and never reach the field.
+    let fieldText = "";
+    field.addEventListener("input", (e) => {
+        const now = field.value;
+        const added = now.startsWith(fieldText) ? [...now.slice(fieldText.length)] : [];
+        fieldText = now;
+        if (added.length === 1 && game !== null && playing()) {
+            typed(added[0], e.timeStamp);
+        }
+        if (!e.isComposing && now.length > 32) {
+            field.value = fieldText = "";
+        }
+    });
 
     function typed(characters, at) {
         const buffer = new Uint32Array(memory.buffer, game.sormio_text_buffer(), 64);
@@ -365,14 +494,17 @@
     items.addEventListener("click", (e) => {
         const item = e.target.closest("button");
         if (item !== null && game !== null) {
-            command(item.id, e.timeStamp);
+            command(item.id, e.timeStamp, lastPointer === "touch");
         }
     });
     // Not a mouse button's listener: with one, a browser tells screen readers that every
     // element of the page can be clicked.
     addEventListener("pointerdown", (e) => {
+        lastPointer = e.pointerType;
         if (!items.hidden && !e.target.closest("#menubar")) {
             closeMenu();
+        } else if (onScreen && !e.target.closest("#menubar")) {
+            e.preventDefault(); // a tap on the game keeps its keyboard up
         }
     });
 
@@ -396,6 +528,11 @@
             game._initialize();
         }
         game.sormio_load(performance.now());
+        measure();
+        fit();
+        addEventListener("resize", fit);
+        window.visualViewport?.addEventListener("resize", fit);
+        window.visualViewport?.addEventListener("scroll", fit);
         draw();
         // The game takes the focus: a screen reader switches to the mode in which keys reach
         // the page as the focus comes to an application.

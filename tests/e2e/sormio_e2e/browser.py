@@ -27,6 +27,7 @@ class BrowserSession(CountsTones, Session):
         super().__init__()
         self.site, self.browser_kind, self.sound_kind = site, browser, "pulseaudio"
         self.clock_rate = clock_rate
+        self.screened = False
         # With Orca, the browser shows its window on an X server of its own and is typed into
         # with real X key events, which the screen reader hears and may take for itself.
         self.orca = self.a11y = self.echo_before_focus = orca
@@ -124,6 +125,29 @@ class BrowserSession(CountsTones, Session):
     def xdo(self, *args):
         subprocess.run(["xdotool", *args], env=self.env, check=True, timeout=10)
 
+    def use_screen(self, width, height, scale, touch=False):
+        """The page shown in a viewport of width x height CSS pixels at `scale` device pixels
+        to the CSS pixel, as on that screen (`touch`: a phone's or tablet's), and laid out for
+        it; pictures are taken of the window where the page has put it."""
+        if touch:
+            self.browser.viewport(width, height, scale, touch=True)
+        else:
+            self.browser.viewport(width, height, scale)
+        self.screened = True
+        self.evaluate("new Promise((done) => requestAnimationFrame(() => requestAnimationFrame(done)))")
+
+    def tap(self, selector):
+        """A tap in the middle of the element."""
+        x, y = json.loads(self.evaluate(
+            f"(r => JSON.stringify([r.x + r.width / 2, r.y + r.height / 2]))"
+            f"(document.querySelector({json.dumps(selector)}).getBoundingClientRect())"))
+        self.browser.tap(x, y)
+
+    def screen(self):
+        """The whole viewport in device pixels, as a PIL image."""
+        import PIL.Image
+        return PIL.Image.open(io.BytesIO(self.browser.screenshot())).convert("RGB")
+
     def evaluate(self, expression):
         try:
             return self.browser.evaluate(expression)
@@ -147,9 +171,17 @@ class BrowserSession(CountsTones, Session):
 
     def picture(self):
         import PIL.Image  # Debian's python3-pil, needed only where a browser plays
-        png = self.browser.screenshot(self.client[0], self.client[1], L.client_w, L.client_h)
-        image = PIL.Image.open(io.BytesIO(png)).convert("RGB")
-        self.last_picture = Picture(ppm=b"P6 %d %d 255\n" % image.size + image.tobytes())
+        if self.screened:
+            box = json.loads(self.evaluate(
+                "(r => JSON.stringify([r.x, r.y, r.width, r.height].map(v => v * devicePixelRatio)))"
+                "(document.getElementById('client').getBoundingClientRect())"))
+            x, y, w, h = (round(v) for v in box)
+            scale = w / L.client_w
+            image = self.screen().crop((x, y, x + w, y + max(h, round(L.client_h * scale))))
+        else:
+            png = self.browser.screenshot(self.client[0], self.client[1], L.client_w, L.client_h)
+            image, scale = PIL.Image.open(io.BytesIO(png)).convert("RGB"), 1
+        self.last_picture = Picture(ppm=b"P6 %d %d 255\n" % image.size + image.tobytes(), scale=scale)
         return self.last_picture
 
     # The page's tones as it hands them to the browser's audio, on the page's clock: counted
@@ -177,9 +209,10 @@ RUNS = [
     # recording a machine kept busy by other browsers would break up.
     Run("chromium", "chromium", [],
         ["startup", "start", "hit", "miss", "timeout", "sound", "keys_before_start", "dead_keys",
-         "tones", "page", "offline", "no_audio"], labels=["e2e", "web"], needs=["chromium", *WEB],
+         "tones", "page", "offline", "no_audio", "screens", "touch"], labels=["e2e", "web"], needs=["chromium", *WEB],
         builds=["web"], fixtures=["web"], timeout=120, serial=["tones"]),
-    Run("firefox", "firefox", [], ["startup", "hit", "miss", "keys_before_start", "page", "no_audio"],
+    Run("firefox", "firefox", [], ["startup", "hit", "miss", "keys_before_start", "page", "no_audio",
+                                   "screens"],
         labels=["e2e", "web"], needs=["firefox-esr", *WEB], builds=["web"], fixtures=["web"],
         timeout=120),
 ]

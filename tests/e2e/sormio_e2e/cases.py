@@ -10,7 +10,7 @@ import threading
 import time
 
 from . import drivers
-from .common import A11Y_PROBE, Failure, L, check, turn_shown, wait_for
+from .common import A11Y_PROBE, Failure, L, Picture, check, turn_shown, wait_for
 from .sound_server import RATE
 
 
@@ -677,6 +677,88 @@ def case_installer(s):
     wait_for("the uninstaller to finish", lambda: not os.path.exists(folder), 30)
     check(not os.path.exists(link), "the Start-menu entry stays")
     check(s.wine("reg", "query", key, check=False) != 0, "still in the list of programs")
+
+
+# Phones upright and on their side, a tablet, laptops and a 4K monitor: (width, height) in CSS
+# pixels, device pixels to the CSS pixel.
+SCREENS = [(390, 844, 3), (844, 390, 3), (768, 1024, 2), (1366, 768, 1), (1920, 1080, 1),
+           (3840, 2160, 1)]
+
+
+def case_screens(s):
+    """On every screen the whole window is in view, centred, the page never scrolls, and every
+    tile's lines are the same whole number of device pixels; the window keeps its own size where
+    it fits. Judged from screenshots: the keyboard is found by its lines, and the window's place
+    and scale follow from it."""
+    import PIL.Image
+    import PIL.ImageChops
+    x0, y0 = min(l for _, l, _ in L.tiles), min(t for _, _, t in L.tiles)
+    x1, y1 = max(l for _, l, _ in L.tiles) + L.tile_size, max(t for _, _, t in L.tiles) + L.tile_size
+    for width, height, dpr in SCREENS:
+        s.use_screen(width, height, dpr)
+        shot = s.screen()
+        where = f"at {width} x {height}, {dpr} device pixels to the pixel"
+        lines = PIL.ImageChops.difference(shot, PIL.Image.new("RGB", shot.size, L.border)).convert("L")
+        lines = lines.point(lambda v: 255 if v == 0 else 0)
+        # Rows along the tiles' edges are long runs of the line's colour; text has none.
+        rows = [y for y in range(shot.height)
+                if lines.crop((0, y, shot.width, y + 1)).histogram()[255] >= 8 * L.tile_size * dpr / 3]
+        check(rows, f"no keyboard found {where}")
+        box = lines.crop((0, rows[0], shot.width, rows[-1] + 1)).getbbox()
+        k = (box[2] - box[0]) / (x1 - x0)
+        left, top = box[0] - round(x0 * k), rows[0] - round(y0 * k)
+        w, h = round(L.client_w * k), round(L.client_h * k)
+        menu = round(20 * k)
+        check(left >= 0 and top - menu >= 0 and left + w <= shot.width and top + h <= shot.height,
+              f"the window is cut off {where}: {w} x {h} device pixels at ({left}, {top})")
+        # Centred to a CSS pixel: the window is placed on whole ones.
+        check(abs(left - (shot.width - left - w)) <= 2 * dpr and abs(top - menu - (shot.height - top - h)) <= 2 * dpr,
+              f"the window is not centred {where}: at ({left}, {top}) of {shot.size}")
+        if L.client_w <= width and L.client_h + 20 <= height:
+            check(abs(k - dpr) < 0.01, f"the window is scaled by {k / dpr:.3f} {where}, where it fits")
+        client = shot.crop((left, top, left + w, top + h))
+        p = Picture(ppm=b"P6 %d %d 255\n" % client.size + client.tobytes(), scale=k)
+        edges = border_edges(p)
+        check(all(edges.values()) and len(set(edges.values())) == 1,
+              f"the tiles' lines {where} are {sorted(set(edges.values()))} device pixels")
+        scrolls = s.evaluate("(e => e.scrollWidth > innerWidth || e.scrollHeight > innerHeight)"
+                             "(document.scrollingElement)")
+        check(not scrolls, f"the page scrolls {where}")
+        print(f"{where}: {w} x {h} device pixels, lines {edges[(0, 'left')]}")
+
+
+def case_touch(s):
+    """Played on a phone by touch alone: Start by two taps brings up the on-screen keyboard
+    (the focus in a field that takes text) and keeps it up through the game, a tap on the game
+    included; what the keyboard types counts as typed, whether committed at once or composed
+    into a word, once; a keydown that names no key, a word the keyboard replaces and a word
+    it predicts type nothing; an accented letter is a miss without a blue tile."""
+    s.use_screen(390, 844, 3, touch=True)
+    s.tap("#mnuohjelma")
+    s.tap("#mnustart")
+    focused = lambda: s.evaluate("document.activeElement.id")
+    check(focused() == "typing", f"after a tap on Start the focus is on {focused()!r}")
+    p = s.wait_picture("one red tile and the bar", turn_shown)
+    word = ""
+    for composing in (False, True, True):
+        glyph = L.tiles[red_tile(p)][0].lower()
+        score = p.region(*L.score_box)
+        word = word + glyph if composing else ""
+        s.browser.typed(word if composing else glyph, composing=composing)
+        p = s.wait_picture("the next turn", lambda q: q.region(*L.score_box) != score and q.bar_length())
+        check(not p.tiles(L.wrong), f"{glyph} typed on the on-screen keyboard was a wrong key")
+    s.tap("#Lblotsikko")
+    check(focused() == "typing", f"after a tap on the game the focus is on {focused()!r}")
+    score = p.region(*L.score_box)
+    s.browser.typed(word[::-1] if len(word) > 1 and word[::-1] != word else "xq", composing=True)
+    s.browser.typed("kissa ")
+    time.sleep(0.3)
+    p = s.picture()
+    check(p.bar_length() and p.region(*L.score_box) == score and not p.tiles(L.wrong),
+          "a replaced or predicted word typed a key")
+    s.browser.typed("\u00e9")
+    p = s.wait_picture("the game over", lambda q: q.bar_length() == 0)
+    check(not p.tiles(L.wrong), "\u00e9 was taken for a key of the game")
 
 
 def case_page(s):

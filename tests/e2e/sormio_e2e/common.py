@@ -142,8 +142,12 @@ class Picture:
         return [i for i in range(len(L.tiles)) if self.tile_colour(i) == colour]
 
     def bar_length(self):
+        # Along the middle of its row: at a fractional scale the one-pixel bar is drawn on the
+        # device row its top rounds to, not always the one it falls on.
+        row = int((L.bar_row + 0.5) * self.scale)
         n = 0
-        while L.bar_left + n < L.client_w and self.pixel(L.bar_left + n, L.bar_row) == L.bar_colour:
+        while L.bar_left + n < L.client_w and \
+                self.device_pixel(int((L.bar_left + n) * self.scale), row) == L.bar_colour:
             n += 1
         return n
 

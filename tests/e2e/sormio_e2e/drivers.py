@@ -195,10 +195,34 @@ class Chromium(Remote):
             self.page("Input.dispatchKeyEvent", type="rawKeyDown", **down)
         self.page("Input.dispatchKeyEvent", type="keyUp", **down)
 
-    def screenshot(self, x, y, width, height):
-        shot = self.page("Page.captureScreenshot", format="png",
-                         clip={"x": x, "y": y, "width": width, "height": height, "scale": 1})
-        return base64.b64decode(shot["data"])
+    def screenshot(self, x=None, y=None, width=None, height=None):
+        """The area given in CSS pixels, at one device pixel to the CSS pixel; without one, the
+        whole viewport in device pixels."""
+        clip = {} if x is None else {"clip": {"x": x, "y": y, "width": width, "height": height, "scale": 1}}
+        return base64.b64decode(self.page("Page.captureScreenshot", format="png", **clip)["data"])
+
+    def viewport(self, width, height, scale, touch=False):
+        """A screen of that size in CSS pixels; with `touch`, a phone's or tablet's: taps for
+        the mouse, and an on-screen keyboard (`typed`) instead of keys."""
+        self.page("Emulation.setDeviceMetricsOverride", width=width, height=height,
+                  deviceScaleFactor=scale, mobile=touch)
+        self.page("Emulation.setTouchEmulationEnabled", enabled=touch, maxTouchPoints=5)
+
+    def tap(self, x, y):
+        self.page("Input.dispatchTouchEvent", type="touchStart", touchPoints=[{"x": x, "y": y}])
+        self.page("Input.dispatchTouchEvent", type="touchEnd", touchPoints=[])
+
+    def typed(self, text, composing=False):
+        """As an on-screen keyboard types: a keydown that names no key, then the text, committed
+        or (`composing`) as the word it is composing so far."""
+        unnamed = {"key": "Unidentified", "windowsVirtualKeyCode": 229, "nativeVirtualKeyCode": 229}
+        self.page("Input.dispatchKeyEvent", type="rawKeyDown", **unnamed)
+        if composing:
+            self.page("Input.imeSetComposition", text=text, selectionStart=len(text),
+                      selectionEnd=len(text))
+        else:
+            self.page("Input.insertText", text=text)
+        self.page("Input.dispatchKeyEvent", type="keyUp", **unnamed)
 
     def accessibility_tree(self):
         """The page's accessible objects as the browser hands them to a screen reader:
@@ -274,7 +298,11 @@ class Firefox(Remote):
             {"type": "key", "id": "keyboard",
              "actions": [{"type": "keyDown", "value": value}, {"type": "keyUp", "value": value}]}])
 
-    def screenshot(self, x, y, width, height):
-        shot = self.call("browsingContext.captureScreenshot", context=self.context,
-                         clip={"type": "box", "x": x, "y": y, "width": width, "height": height})
-        return base64.b64decode(shot["data"])
+    def screenshot(self, x=None, y=None, width=None, height=None):
+        clip = {} if x is None else {"clip": {"type": "box", "x": x, "y": y, "width": width, "height": height}}
+        return base64.b64decode(self.call("browsingContext.captureScreenshot", context=self.context,
+                                          **clip)["data"])
+
+    def viewport(self, width, height, scale):
+        self.call("browsingContext.setViewport", context=self.context,
+                  viewport={"width": width, "height": height}, devicePixelRatio=scale)
