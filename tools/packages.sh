@@ -17,7 +17,7 @@ SORMIO_TEST_PACKAGES=(
     pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber dbus-daemon
     sway wtype grim qt6-wayland mutter python3-dbus kwin-wayland kwin-style-breeze
     g++-mingw-w64-x86-64 g++-mingw-w64-i686 emscripten wine wine64 nsis
-    chromium firefox-esr python3-websocket python3-pil espeak-ng
+    chromium firefox-esr webkit2gtk-driver python3-websocket python3-pil espeak-ng
 )
 # Where the system takes i386 packages too (the Debian 13 root of tools/debian13), Wine runs
 # 32-bit Windows programs: the 32-bit program and the installer are played there.

@@ -3,6 +3,8 @@
 
     serve_web.py [--open] DIR [PORT]    PORT 0 (the default) takes any free one; --open also
                                         opens the address in the default browser, if any
+    serve_web.py --inject FILE DIR      for the test harness: the page runs FILE's script
+                                        before its own (where a browser's driver cannot)
 """
 import functools
 import http.server
@@ -17,6 +19,24 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         ".wasm": "application/wasm", ".woff2": "font/woff2", ".js": "text/javascript",
         ".webmanifest": "application/manifest+json", ".css": "text/css", ".html": "text/html"})
 
+    injected = None
+
+    def do_GET(self):
+        path = self.path.split("?")[0]
+        if self.injected is None or path not in ("/", "/index.html", "/injected.js"):
+            return super().do_GET()
+        if path == "/injected.js":
+            body, kind = open(self.injected, "rb").read(), "text/javascript"
+        else:
+            with open(os.path.join(self.directory, "index.html"), "rb") as f:
+                body = f.read().replace(b"<head>", b'<head>\n<script src="injected.js"></script>', 1)
+            kind = "text/html"
+        self.send_response(200)
+        self.send_header("Content-Type", kind)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
     def end_headers(self):
         # Always asked again: the service worker, not the browser's cache, keeps the page offline.
         self.send_header("Cache-Control", "no-cache")
@@ -30,6 +50,8 @@ def main():
     args = sys.argv[1:]
     open_browser = args[:1] == ["--open"]
     args = args[1:] if open_browser else args
+    if args[:1] == ["--inject"] and len(args) >= 3:
+        Handler.injected, args = args[1], args[2:]
     if len(args) not in (1, 2):
         sys.exit(__doc__.strip())
     handler = functools.partial(Handler, directory=args[0])

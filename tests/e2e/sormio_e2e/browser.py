@@ -57,12 +57,16 @@ class BrowserSession(CountsTones, Session):
         self.env = self.sound.client_env(self.env)
         self.record_tones()
         self.serve()
+        if self.orca or self.browser_kind == "webkit":
+            start_xvfb(self.env, self._spawn, "1280x800x24")
         if self.orca:
-            start_xvfb(self.env, self._spawn, "1024x768x24")
             start_accessibility(self.env, self.folder, self._spawn)
-        driver = drivers.Chromium if self.browser_kind == "chromium" else drivers.Firefox
         try:
-            self.browser = driver(self._spawn, self.folder, self.env, headless=not self.orca)
+            if self.browser_kind == "webkit":
+                self.browser = drivers.WebKit(self._spawn, self.folder, self.env)
+            else:
+                driver = drivers.Chromium if self.browser_kind == "chromium" else drivers.Firefox
+                self.browser = driver(self._spawn, self.folder, self.env, headless=not self.orca)
         except drivers.BrowserError as e:
             raise Failure(str(e))
         if self.orca:
@@ -70,6 +74,10 @@ class BrowserSession(CountsTones, Session):
             self._focus_window()
             self.spoken_file = start_screen_reader(self.env, self.folder, self._spawn)
         self.launch()
+        if self.browser_kind == "webkit":
+            # Typed into with real X key events, through the toolkit's own input method as a
+            # player's keys are: dead keys compose there.
+            self._focus_window()
         if self.orca:
             # Orca takes a while over a page that has just loaded, hearing nothing meanwhile:
             # the page is played once Orca echoes keys there (F3 twice leaves the sounds on).
@@ -80,8 +88,14 @@ class BrowserSession(CountsTones, Session):
 
     def serve(self):
         """The page's own server on a free port of the loopback."""
-        self.server = self._spawn([sys.executable, SERVE_WEB, self.site], stdout=subprocess.PIPE,
-                                  text=True)
+        inject = []
+        if self.browser_kind == "webkit":
+            # Its driver runs no script before the page's own: the server adds it to the page.
+            inject = ["--inject", os.path.join(self.folder, "tone_log.js")]
+            with open(inject[1], "w") as f:
+                f.write(drivers.TONE_LOG)
+        self.server = self._spawn([sys.executable, SERVE_WEB, *inject, self.site],
+                                  stdout=subprocess.PIPE, text=True)
         self.url = self.server.stdout.readline().strip()
         check(self.url.startswith("http://127.0.0.1:"), "the page's server did not start")
 
@@ -113,7 +127,10 @@ class BrowserSession(CountsTones, Session):
         (a click into the empty page: Firefox leaves it in its address bar), as a player has
         it when a page loads."""
         def window():
-            out = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(self.browser.proc.pid)],
+            # WebKit's browser is its driver's child.
+            which = (["--class", "MiniBrowser"] if self.browser_kind == "webkit"
+                     else ["--pid", str(self.browser.proc.pid)])
+            out = subprocess.run(["xdotool", "search", "--onlyvisible", *which],
                                  env=self.env, capture_output=True, text=True, timeout=10).stdout
             return out.split()[:1]
         self.window = wait_for("the browser's window", window, 10)[0]
@@ -161,7 +178,7 @@ class BrowserSession(CountsTones, Session):
         pass  # the keys are sent as a browser reports them from any layout
 
     def key(self, *keys):
-        if self.orca:
+        if self.orca or self.browser_kind == "webkit":
             self.xdo("key", "--clearmodifiers", *keys)
             return
         for name in keys:
@@ -216,6 +233,11 @@ RUNS = [
         labels=["e2e", "web"], needs=["firefox-esr", *WEB], builds=["web"], fixtures=["web"],
         timeout=120),
 ]
+# Safari's engine, as Debian has it: WebKitGTK's browser shown on an X server of its own.
+RUNS.append(Run("webkit", "webkit", [], ["startup", "hit", "miss", "timeout", "keys_before_start",
+                                         "dead_keys", "page", "no_audio"],
+                labels=["e2e", "web"], needs=["WebKitWebDriver", "Xvfb", "xwd", "xdotool", *WEB],
+                builds=["web"], fixtures=["web"], timeout=120))
 # What Orca says of the page and when it is heard, as on the desktop (x11.py); the browser
 # shows its window on an X server and hands its pages to the accessibility bus.
 ORCA = ["Xvfb", "xdotool", "/usr/libexec/at-spi-bus-launcher", "py:pyatspi", "orca",
@@ -238,4 +260,4 @@ RUNS += [Run(kind, kind + ".orca", ["--orca"], ["spoken"], labels=["e2e", "web"]
              serial=["spoken"], when=when)
          for kind, browser, when in (("chromium", "chromium", None),
                                      ("firefox", "firefox-esr", lambda config: orca_at_least(48)))]
-SESSIONS = {"chromium": BrowserSession, "firefox": BrowserSession}
+SESSIONS = {"chromium": BrowserSession, "firefox": BrowserSession, "webkit": BrowserSession}

@@ -306,3 +306,110 @@ class Firefox(Remote):
     def viewport(self, width, height, scale):
         self.call("browsingContext.setViewport", context=self.context,
                   viewport={"width": width, "height": height}, devicePixelRatio=scale)
+
+
+class WebKit:
+    """WebKitGTK's MiniBrowser through its WebDriver, on the X server of env. Classic
+    WebDriver has no script run before the page's own: the page's server adds TONE_LOG to the
+    page (`inject`). Pictures come from the X server, where the driver's own screenshot hangs."""
+
+    KEYS = Firefox.KEYS
+
+    def __init__(self, spawn, folder, env):
+        import glob
+        import socket
+        browser = (glob.glob("/usr/lib/*/webkit2gtk-4.1/MiniBrowser") or [None])[0]
+        if browser is None:
+            raise BrowserError("no MiniBrowser of WebKitGTK here")
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", 0))
+            port = s.getsockname()[1]
+        self.env = dict(env, WEBKIT_DISABLE_COMPOSITING_MODE="1")
+        # Without --host: with it the request for a session never returns.
+        self.proc = spawn(["WebKitWebDriver", f"--port={port}"], env=self.env,
+                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.address = f"http://127.0.0.1:{port}"
+        wait_for("WebKit's driver", lambda: self._ready(), 20)
+        options = {"binary": browser, "args": ["--automation"]}
+        self.session = self.request("POST", "/session", {"capabilities": {"alwaysMatch": {
+            "webkitgtk:browserOptions": options}}})["sessionId"]
+        # The window's own bar above the page: the window made as much taller.
+        self.request("POST", self.at("/window/rect"), {"x": 0, "y": 0, "width": VIEWPORT[0],
+                                                        "height": VIEWPORT[1] + 100})
+        bar = self.evaluate("outerHeight - innerHeight")
+        self.request("POST", self.at("/window/rect"), {"x": 0, "y": 0, "width": VIEWPORT[0],
+                                                        "height": VIEWPORT[1] + bar})
+
+    def _ready(self):
+        try:
+            return self.request("GET", "/status").get("ready") or None
+        except (OSError, BrowserError):
+            return None
+
+    def at(self, path):
+        return f"/session/{self.session}{path}"
+
+    def request(self, method, path, body=None):
+        import urllib.error
+        import urllib.request
+        data = None if body is None else json.dumps(body).encode()
+        request = urllib.request.Request(self.address + path, data=data, method=method,
+                                         headers={"Content-Type": "application/json"})
+        try:
+            with urllib.request.urlopen(request, timeout=30) as reply:
+                return json.load(reply)["value"]
+        except urllib.error.HTTPError as e:
+            value = json.load(e).get("value", {})
+            raise BrowserError(f"{path}: {value.get('error')}: {value.get('message')}")
+
+    def navigate(self, url):
+        self.request("POST", self.at("/url"), {"url": url})
+
+    def reload(self):
+        self.request("POST", self.at("/refresh"), {})
+
+    def evaluate(self, expression):
+        # An expression's value (a promise's once settled); statements are run for their effect.
+        try:
+            return self.request("POST", self.at("/execute/sync"),
+                                {"script": f"return ({expression}\n);", "args": []})
+        except BrowserError as e:
+            if not re.search(r"javascript error: (SyntaxError|Unexpected|Expected)", str(e)):
+                raise
+        return self.request("POST", self.at("/execute/sync"), {"script": expression, "args": []})
+
+    def key(self, press):
+        value = self.KEYS.get(press.key, press.key if len(press.key) == 1 else None)
+        if value is None:
+            raise BrowserError(f"{press.key} cannot be typed into WebKit here")
+        self.request("POST", self.at("/actions"), {"actions": [
+            {"type": "key", "id": "keyboard",
+             "actions": [{"type": "keyDown", "value": value}, {"type": "keyUp", "value": value}]}]})
+
+    def screenshot(self, x=None, y=None, width=None, height=None):
+        """That part of the viewport, from the X server's screen, as PNG."""
+        import io
+        import struct
+        import PIL.Image
+        origin = json.loads(self.evaluate(
+            "JSON.stringify([screenX + outerWidth - innerWidth, screenY + outerHeight - innerHeight,"
+            " innerWidth, innerHeight])"))
+        dump = subprocess.run(["xwd", "-root", "-silent"], env=self.env, capture_output=True,
+                              timeout=10, check=True).stdout
+        header = struct.unpack(">25I", dump[:100])
+        size, bits, stride, colours = (header[4], header[5]), header[11], header[12], header[19]
+        pixels = dump[header[0] + 12 * colours:]
+        mode = ("BGRX" if bits == 32 else "BGR") if header[7] == 0 else ("XRGB" if bits == 32 else "RGB")
+        screen = PIL.Image.frombuffer("RGB", size, pixels, "raw", mode, stride, 1)
+        if x is None:
+            x, y, width, height = 0, 0, origin[2], origin[3]
+        box = (origin[0] + x, origin[1] + y, origin[0] + x + width, origin[1] + y + height)
+        out = io.BytesIO()
+        screen.crop(box).save(out, "PNG")
+        return out.getvalue()
+
+    def close(self):
+        try:
+            self.request("DELETE", self.at(""))
+        except Exception:
+            pass
