@@ -7,6 +7,8 @@
 //
 //   beep_bench [RUNS] [QUIET_RUNS] [FRAGMENT_FRAMES]    prints one line per figure: name, then
 //   values in ms
+//   beep_bench listen [FRAGMENT_FRAMES]    for tones played by another program (a browser):
+//   "ready", then the arrival of each onset as it comes, in ms of CLOCK_MONOTONIC
 //
 // Needs a running server whose default sink is a null sink (tools/bench starts one).
 #include <pulse/pulseaudio.h>
@@ -20,6 +22,7 @@
 #include <mutex>
 #include <optional>
 #include <random>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -155,9 +158,30 @@ void print(const char* name, std::vector<double> values) {
     std::printf("\n");
 }
 
+int listen(int fragment) {
+    Recorder recorder(fragment);
+    if (!recorder.waitFlowing()) {
+        std::fprintf(stderr, "beep_bench: no data from null_sink.monitor\n");
+        return 1;
+    }
+    std::puts("ready");
+    std::fflush(stdout);
+    auto after = Clock::now();
+    while (true) {
+        if (const auto onset = recorder.onsetAfter(after, std::chrono::seconds(3600))) {
+            std::printf("%.4f\n", ms(onset->time_since_epoch()));
+            std::fflush(stdout);
+            after = *onset;
+        }
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::string_view(argv[1]) == "listen") {
+        return listen(argc > 2 ? std::atoi(argv[2]) : 16);
+    }
     const int runs = argc > 1 ? std::atoi(argv[1]) : 200;
     const int quietRuns = argc > 2 ? std::atoi(argv[2]) : 5;
 
