@@ -329,6 +329,7 @@ class WebKit:
         self.proc = spawn(["WebKitWebDriver", f"--port={port}"], env=self.env,
                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.address = f"http://127.0.0.1:{port}"
+        self.origin = None
         wait_for("WebKit's driver", lambda: self._ready(), 20)
         options = {"binary": browser, "args": ["--automation"]}
         self.session = self.request("POST", "/session", {"capabilities": {"alwaysMatch": {
@@ -371,12 +372,22 @@ class WebKit:
     def evaluate(self, expression):
         # An expression's value (a promise's once settled); statements are run for their effect.
         try:
-            return self.request("POST", self.at("/execute/sync"),
-                                {"script": f"return ({expression}\n);", "args": []})
+            return self.execute(f"return ({expression}\n);")
         except BrowserError as e:
             if not re.search(r"javascript error: (SyntaxError|Unexpected|Expected)", str(e)):
                 raise
-        return self.request("POST", self.at("/execute/sync"), {"script": expression, "args": []})
+        return self.execute(expression)
+
+    def execute(self, script):
+        # The driver at times answers a script with an "unknown error" and no message (once in
+        # a CI run, while the page ran a turn): asked again, it runs it.
+        for attempt in range(3):
+            try:
+                return self.request("POST", self.at("/execute/sync"), {"script": script, "args": []})
+            except BrowserError as e:
+                if "unknown error" not in str(e) or attempt == 2:
+                    raise
+                time.sleep(0.1)
 
     def key(self, press):
         value = self.KEYS.get(press.key, press.key if len(press.key) == 1 else None)
@@ -391,9 +402,11 @@ class WebKit:
         import io
         import struct
         import PIL.Image
-        origin = json.loads(self.evaluate(
-            "JSON.stringify([screenX + outerWidth - innerWidth, screenY + outerHeight - innerHeight,"
-            " innerWidth, innerHeight])"))
+        if self.origin is None:  # the window stays where it is, its size too
+            self.origin = json.loads(self.evaluate(
+                "JSON.stringify([screenX + outerWidth - innerWidth, screenY + outerHeight - innerHeight,"
+                " innerWidth, innerHeight])"))
+        origin = self.origin
         dump = subprocess.run(["xwd", "-root", "-silent"], env=self.env, capture_output=True,
                               timeout=10, check=True).stdout
         header = struct.unpack(">25I", dump[:100])
