@@ -185,9 +185,12 @@ class DesktopSession(X11Session):
         # Waits long enough for a compositor and a game started on a busy machine: how soon the
         # first frame comes is the benchmark's to measure.
         if "DISPLAY" in self.env:  # the game may have chosen XWayland
-            wait_for("the game's window", lambda: self.frames() or self._find_window(), 30)
-            self.window = self._find_window()
-            if self.window:
+            way = wait_for("the game's window", lambda: ("x11" if self._find_window() else None)
+                           or ("wayland" if self.frames() else None), 30)
+            if way == "x11":
+                # Seen once, it may be unmapped for a moment while the window manager frames it
+                # (once it was, and the session then waited for Wayland frames that never came).
+                self.window = wait_for("the game's window framed", self._find_window, 10)
                 return
         wait_for("the first painted frame", self.frames, 30)
         wait_for("the keyboard focus", lambda: self._traced(r"wl_keyboard[@#]\d+\.enter\("), 10)
