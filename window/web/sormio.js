@@ -98,7 +98,9 @@
                 style.height = `calc(${px(span(r.top, r.height - 1))} + var(--line))`;
             } else {
                 style.height = px(span(r.top, r.height));
-                style.width = element === bar ? style.width : px(span(r.left, r.width));
+                if (element !== bar) { // the bar's width is the turn's, set as it is drawn
+                    style.width = px(span(r.left, r.width));
+                }
             }
         }
         if (k === 0) {
