@@ -242,14 +242,41 @@
     }
 
     // A bar that runs out before the next frame ends the turn on time: its tones and its
-    // screen-reader sentence need not wait for the frame.
-    function endOnTime() {
+    // screen-reader sentence need not wait for the frame. A browser's timer fires up to a
+    // millisecond after its time, a tenth of a one-tick turn: it is set a little early and the
+    // rest is waited out on the clock, in posted tasks so that a key can still come in between.
+    const EARLY_MS = 2;
+    const nudge = new MessageChannel();
+    let endsAt = -1;
+    nudge.port1.onmessage = waitOut;
+
+    function waitOut() {
+        if (endsAt < 0) {
+            return;
+        }
+        const now = performance.now();
+        if (now >= endsAt) { // never early
+            endsAt = -1;
+            game.sormio_wake(now);
+        } else {
+            nudge.port2.postMessage(0);
+        }
+    }
+
+    function cancelEnd() {
         clearTimeout(timeout);
+        endsAt = -1;
+    }
+
+    function endOnTime() {
+        cancelEnd();
         const at = game.sormio_ends_at();
         const left = at - performance.now();
         if (at >= 0 && left < 20) {
-            timeout = setTimeout(() => game.sormio_wake(performance.now()),
-                                 Math.max(0, Math.ceil(left))); // never early
+            timeout = setTimeout(() => {
+                endsAt = at;
+                waitOut();
+            }, Math.max(0, Math.floor(left - EARLY_MS)));
         }
     }
 
@@ -321,7 +348,7 @@
         queueMicrotask(() => {
             silence();
             wakeAt = -1;
-            clearTimeout(timeout);
+            cancelEnd();
             game.sormio_load(performance.now());
         });
     }
@@ -338,7 +365,7 @@
                 wantFrame();
                 endOnTime();
             } else {
-                clearTimeout(timeout);
+                cancelEnd();
             }
         },
         sormio_page_open_audio: openAudio,
