@@ -1,6 +1,7 @@
 """What every session and case of the end-to-end harness shares: failures and waiting, the
 window's layout as its description draws it, pictures of the client area, and the services a
 session may start (a session bus, an input method, the accessibility bus, a screen reader)."""
+import collections
 import glob
 import json
 import os
@@ -68,6 +69,20 @@ class Layout:
 L = Layout()
 
 
+Xwd = collections.namedtuple("Xwd", "width height bits stride little pixels")
+
+
+def read_xwd(dump):
+    """An xwd dump of a true-colour window or screen: its size, bits per pixel (24 packed or
+    32), bytes per row, byte order and pixels."""
+    header = struct.unpack(">25I", dump[:100])
+    header_size, _, fmt, depth, width, height = header[:6]
+    bits, stride, colours = header[11], header[12], header[19]
+    if fmt != 2 or bits not in (24, 32) or depth < 24:
+        raise Failure(f"unexpected xwd format {fmt}, {bits} bits per pixel, depth {depth}")
+    return Xwd(width, height, bits, stride, header[7] == 0, dump[header_size + 12 * colours:])
+
+
 class Picture:
     """The window's client area, decoded from an xwd dump of the top-level window."""
 
@@ -78,12 +93,10 @@ class Picture:
         if ppm is not None:
             self._from_ppm(ppm)
             return
-        header = struct.unpack(">25I", xwd[:100])
-        header_size, _, fmt, depth, width, height = header[:6]
-        byte_order, bpp, stride, ncolors = header[7], header[11], header[12], header[19]
-        if fmt != 2 or bpp != 32 or depth < 24:
-            raise Failure(f"unexpected xwd format {fmt}, {bpp} bits per pixel, depth {depth}")
-        data = xwd[header_size + 12 * ncolors:]
+        dump = read_xwd(xwd)
+        width, height, stride, data = dump.width, dump.height, dump.stride, dump.pixels
+        if dump.bits != 32:
+            raise Failure(f"unexpected xwd format: {dump.bits} bits per pixel")
         client_w, client_h = int(L.client_w * scale + 0.5), int(L.client_h * scale + 0.5)  # halves up
         if width != client_w or height < client_h:
             raise Failure(f"window is {width} x {height}, expected {client_w} wide and {client_h} "
@@ -94,7 +107,7 @@ class Picture:
         for y in range(self.menu_height, height):
             rows.append(data[y * stride:y * stride + 4 * width])
         self.rows = rows
-        self.little = byte_order == 0
+        self.little = dump.little
         self.bytes_per_pixel = 4
 
     def _from_ppm(self, ppm):

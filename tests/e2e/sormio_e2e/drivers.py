@@ -14,7 +14,7 @@ import subprocess
 import time
 import unicodedata
 
-from .common import wait_for
+from .common import read_xwd, wait_for
 
 VIEWPORT = (1024, 625)
 
@@ -400,7 +400,6 @@ class WebKit:
     def screenshot(self, x=None, y=None, width=None, height=None):
         """That part of the viewport, from the X server's screen, as PNG."""
         import io
-        import struct
         import PIL.Image
         if self.origin is None:  # the window stays where it is, its size too
             self.origin = json.loads(self.evaluate(
@@ -409,11 +408,10 @@ class WebKit:
         origin = self.origin
         dump = subprocess.run(["xwd", "-root", "-silent"], env=self.env, capture_output=True,
                               timeout=10, check=True).stdout
-        header = struct.unpack(">25I", dump[:100])
-        size, bits, stride, colours = (header[4], header[5]), header[11], header[12], header[19]
-        pixels = dump[header[0] + 12 * colours:]
-        mode = ("BGRX" if bits == 32 else "BGR") if header[7] == 0 else ("XRGB" if bits == 32 else "RGB")
-        screen = PIL.Image.frombuffer("RGB", size, pixels, "raw", mode, stride, 1)
+        image = read_xwd(dump)
+        mode = {(32, True): "BGRX", (24, True): "BGR", (32, False): "XRGB", (24, False): "RGB"}
+        screen = PIL.Image.frombuffer("RGB", (image.width, image.height), image.pixels, "raw",
+                                      mode[image.bits, image.little], image.stride, 1)
         if x is None:
             x, y, width, height = 0, 0, origin[2], origin[3]
         box = (origin[0] + x, origin[1] + y, origin[0] + x + width, origin[1] + y + height)
