@@ -151,15 +151,41 @@
         to.focus({ preventScroll: true });
     }
 
+    // What a screen reader is told at a turn (the key, by the focus coming to it) is done once
+    // the turn's frame is drawn: the browser's work for a focus, half a millisecond on a slow
+    // machine, would otherwise hold back the frame that shows the key. All of it together, the
+    // focus last: a reader speaks the bar's new value when it changes while the bar has the focus.
+    const afterFrame = new MessageChannel();
+    let untold = 0;
+    afterFrame.port1.onmessage = () => {
+        const drawn = untold;
+        untold = 0;
+        if (drawn & Change.Turn && !bar.hidden) {
+            tellTurn();
+        }
+        // After the focus has left it: a focus lost to the document has its title said.
+        if (drawn & Change.Ending && !text(Text.Ending)) {
+            ending.hidden = true;
+            ending.removeAttribute("aria-label");
+        }
+    };
+
+    // What only shows is drawn at once, what a screen reader is told before it or after the frame.
     function draw() {
         const drawn = changes;
         changes = 0;
+        tell(drawn);
+        show(drawn);
+        if (drawn & (Change.Turn | Change.Ending)) {
+            untold |= drawn;
+            afterFrame.port2.postMessage(0);
+        }
+    }
+
+    function tell(drawn) {
         if (drawn & Change.Tiles) {
             for (let t = 0; t < TILES; ++t) {
-                const colour = game.sormio_tile(t);
-                if (tiles[t].sormioColour !== colour) {
-                    tiles[t].sormioColour = colour;
-                    tiles[t].style.setProperty("--fill", "#" + colour.toString(16).padStart(6, "0"));
+                if (tiles[t].sormioColour !== game.sormio_tile(t)) {
                     const state = text(Text.TileState + t);
                     if (state) {
                         tiles[t].setAttribute("aria-description", state);
@@ -168,13 +194,6 @@
                     }
                 }
             }
-        }
-        if (drawn & Change.Score) {
-            score.textContent = text(Text.Score);
-            score.hidden = !game.sormio_score_shown();
-        }
-        if (drawn & Change.SoundItem) {
-            soundItem.textContent = text(Text.SoundItem);
         }
         const said = drawn & Change.Ending ? text(Text.Ending) : "";
         if (said && onScreen) {
@@ -187,39 +206,59 @@
             moveFocus(ending);
         }
         if (drawn & Change.Bar) {
-            const width = game.sormio_bar();
-            bar.hidden = width < 0;
-            if (width < 0) {
+            const shown = game.sormio_bar() >= 0;
+            if (bar.hidden === shown) {
+                bar.hidden = !shown;
+            }
+            if (!shown) {
                 turnFocus = null;
-            } else {
-                bar.style.width = barWidth(width);
             }
         }
-        if (drawn & Change.Turn) {
-            const key = text(Text.Key);
-            const tile = tiles.find((t) => t.getAttribute("aria-label") === key) || bar;
-            // Told by the focus coming to it: described as the one to press as well, it would
-            // have a screen reader say so too, and a turn is short.
-            tile.removeAttribute("aria-description");
-            bar.setAttribute("aria-label", key);
-            bar.setAttribute("aria-valuenow", Math.max(game.sormio_bar(), 0));
-            // A game started from outside its own elements begins at the bar: a screen reader
-            // in a page's reading mode takes letters for its own commands, and the focus
-            // coming to a progress bar is what switches every reader to the mode in which keys
-            // reach the page, which it keeps while the focus moves on among the game's own.
-            const within = document.activeElement === ending || document.activeElement === bar ||
-                           tiles.includes(document.activeElement);
-            turnFocus = onScreen ? field : !within || document.activeElement === tile ? bar : tile;
-            if (onScreen) {
-                field.setAttribute("aria-label", key);
-            }
-            if (items.hidden) {
-                moveFocus(turnFocus);
+    }
+
+    function tellTurn() {
+        const key = text(Text.Key);
+        const tile = tiles.find((t) => t.getAttribute("aria-label") === key) || bar;
+        // Told by the focus coming to it: described as the one to press as well, it would have a
+        // screen reader say so too, and a turn is short.
+        tile.removeAttribute("aria-description");
+        bar.setAttribute("aria-label", key);
+        bar.setAttribute("aria-valuenow", Math.max(game.sormio_bar(), 0));
+        // A game started from outside its own elements begins at the bar: a screen reader in a
+        // page's reading mode takes letters for its own commands, and the focus coming to a
+        // progress bar is what switches every reader to the mode in which keys reach the page,
+        // which it keeps while the focus moves on among the game's own.
+        const within = document.activeElement === ending || document.activeElement === bar ||
+                       tiles.includes(document.activeElement);
+        turnFocus = onScreen ? field : !within || document.activeElement === tile ? bar : tile;
+        if (onScreen) {
+            field.setAttribute("aria-label", key);
+        }
+        if (items.hidden) {
+            moveFocus(turnFocus);
+        }
+    }
+
+    function show(drawn) {
+        if (drawn & Change.Tiles) {
+            for (let t = 0; t < TILES; ++t) {
+                const colour = game.sormio_tile(t);
+                if (tiles[t].sormioColour !== colour) {
+                    tiles[t].sormioColour = colour;
+                    tiles[t].style.setProperty("--fill", "#" + colour.toString(16).padStart(6, "0"));
+                }
             }
         }
-        if (drawn & Change.Ending && !said) {
-            ending.hidden = true;
-            ending.removeAttribute("aria-label");
+        if (drawn & Change.Score) {
+            score.textContent = text(Text.Score);
+            score.hidden = !game.sormio_score_shown();
+        }
+        if (drawn & Change.SoundItem) {
+            soundItem.textContent = text(Text.SoundItem);
+        }
+        const width = drawn & Change.Bar ? game.sormio_bar() : -1;
+        if (width >= 0) {
+            bar.style.width = barWidth(width);
         }
     }
 
