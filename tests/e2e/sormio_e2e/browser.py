@@ -57,7 +57,9 @@ class BrowserSession(CountsTones, Session):
         self.env = self.sound.client_env(self.env)
         self.record_tones()
         self.serve()
-        if self.orca or self.browser_kind == "webkit":
+        if self.browser_kind == "webkit":
+            start_xvfb(self.env, self._spawn, "3840x2400x24")  # a 4K monitor's page and its bar
+        elif self.orca:
             start_xvfb(self.env, self._spawn, "1280x800x24")
         if self.orca:
             start_accessibility(self.env, self.folder, self._spawn)
@@ -152,13 +154,15 @@ class BrowserSession(CountsTones, Session):
     def use_screen(self, width, height, scale, touch=False):
         """The page shown in a viewport of width x height CSS pixels at `scale` device pixels
         to the CSS pixel, as on that screen (`touch`: a phone's or tablet's), and laid out for
-        it; pictures are taken of the window where the page has put it."""
+        it; pictures are taken of the window where the page has put it. False where the
+        browser's window cannot be made that small."""
         if touch:
-            self.browser.viewport(width, height, scale, touch=True)
+            shown = self.browser.viewport(width, height, scale, touch=True)
         else:
-            self.browser.viewport(width, height, scale)
+            shown = self.browser.viewport(width, height, scale)
         self.screened = True
         self.evaluate("new Promise((done) => requestAnimationFrame(() => requestAnimationFrame(done)))")
+        return shown is not False
 
     def tap(self, selector):
         """A tap in the middle of the element."""
@@ -242,7 +246,7 @@ RUNS = [
 ]
 # Safari's engine, as Debian has it: WebKitGTK's browser shown on an X server of its own.
 RUNS.append(Run("webkit", "webkit", [], ["startup", "hit", "miss", "timeout", "keys_before_start",
-                                         "dead_keys", "page", "no_audio"],
+                                         "dead_keys", "page", "no_audio", "screens"],
                 labels=["e2e", "web"], needs=["WebKitWebDriver", "Xvfb", "xwd", "xdotool", *WEB],
                 builds=["web"], fixtures=["web"], timeout=120))
 # What Orca says of the page and when it is heard, as on the desktop (x11.py); the browser

@@ -315,7 +315,7 @@ class WebKit:
 
     KEYS = Firefox.KEYS
 
-    def __init__(self, spawn, folder, env):
+    def __init__(self, spawn, folder, env, scale=1):
         import glob
         import socket
         browser = (glob.glob("/usr/lib/*/webkit2gtk-4.1/MiniBrowser") or [None])[0]
@@ -324,7 +324,9 @@ class WebKit:
         with socket.socket() as s:
             s.bind(("127.0.0.1", 0))
             port = s.getsockname()[1]
-        self.env = dict(env, WEBKIT_DISABLE_COMPOSITING_MODE="1")
+        self.started = (spawn, folder, env)
+        self.scale = scale  # GTK's, taken once at the browser's start
+        self.env = dict(env, WEBKIT_DISABLE_COMPOSITING_MODE="1", GDK_SCALE=str(scale))
         # Without --host: with it the request for a session never returns.
         self.proc = spawn(["WebKitWebDriver", f"--port={port}"], env=self.env,
                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -337,9 +339,25 @@ class WebKit:
         # The window's own bar above the page: the window made as much taller.
         self.request("POST", self.at("/window/rect"), {"x": 0, "y": 0, "width": VIEWPORT[0],
                                                         "height": VIEWPORT[1] + 100})
-        bar = self.evaluate("outerHeight - innerHeight")
+        self.bar = self.evaluate("outerHeight - innerHeight")
         self.request("POST", self.at("/window/rect"), {"x": 0, "y": 0, "width": VIEWPORT[0],
-                                                        "height": VIEWPORT[1] + bar})
+                                                        "height": VIEWPORT[1] + self.bar})
+
+    def viewport(self, width, height, scale):
+        """A page of width x height CSS pixels at `scale` (a whole number) device pixels to the
+        pixel, the browser started again for another scale; False where its window cannot be
+        made that small (its tool bar keeps it some 450 pixels wide)."""
+        if scale != self.scale:
+            url = self.request("GET", self.at("/url"))
+            self.close()
+            self.proc.terminate()
+            self.proc.wait(10)
+            self.__init__(*self.started, scale=scale)
+            self.navigate(url)
+        self.request("POST", self.at("/window/rect"), {"x": 0, "y": 0, "width": width,
+                                                        "height": height + self.bar})
+        self.origin = None
+        return json.loads(self.evaluate("JSON.stringify([innerWidth, innerHeight])")) == [width, height]
 
     def _ready(self):
         try:
@@ -398,22 +416,29 @@ class WebKit:
              "actions": [{"type": "keyDown", "value": value}, {"type": "keyUp", "value": value}]}]})
 
     def screenshot(self, x=None, y=None, width=None, height=None):
-        """That part of the viewport, from the X server's screen, as PNG."""
+        """That part of the viewport (CSS pixels), from the X server's screen, as PNG in device
+        pixels."""
         import io
         import PIL.Image
         if self.origin is None:  # the window stays where it is, its size too
-            self.origin = json.loads(self.evaluate(
-                "JSON.stringify([screenX + outerWidth - innerWidth, screenY + outerHeight - innerHeight,"
-                " innerWidth, innerHeight])"))
+            self.origin = [v * self.scale for v in json.loads(self.evaluate(
+                "JSON.stringify([outerWidth - innerWidth, outerHeight - innerHeight, innerWidth,"
+                " innerHeight])"))]
         origin = self.origin
-        dump = subprocess.run(["xwd", "-root", "-silent"], env=self.env, capture_output=True,
+        # The browser's window alone: the screen is large enough for a 4K monitor's page.
+        window = subprocess.run(["xdotool", "search", "--onlyvisible", "--class", "MiniBrowser"],
+                                env=self.env, capture_output=True, text=True, timeout=10).stdout.split()
+        if not window:
+            raise BrowserError("WebKit's window is not on the screen")
+        dump = subprocess.run(["xwd", "-silent", "-id", window[0]], env=self.env, capture_output=True,
                               timeout=10, check=True).stdout
         image = read_xwd(dump)
         mode = {(32, True): "BGRX", (24, True): "BGR", (32, False): "XRGB", (24, False): "RGB"}
         screen = PIL.Image.frombuffer("RGB", (image.width, image.height), image.pixels, "raw",
                                       mode[image.bits, image.little], image.stride, 1)
         if x is None:
-            x, y, width, height = 0, 0, origin[2], origin[3]
+            x, y, width, height = 0, 0, origin[2] // self.scale, origin[3] // self.scale
+        x, y, width, height = (v * self.scale for v in (x, y, width, height))
         box = (origin[0] + x, origin[1] + y, origin[0] + x + width, origin[1] + y + height)
         out = io.BytesIO()
         screen.crop(box).save(out, "PNG")
