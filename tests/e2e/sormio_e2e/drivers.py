@@ -421,25 +421,25 @@ class WebKit:
         import io
         import PIL.Image
         if self.origin is None:  # the window stays where it is, its size too
-            self.origin = [v * self.scale for v in json.loads(self.evaluate(
+            self.origin = json.loads(self.evaluate(
                 "JSON.stringify([outerWidth - innerWidth, outerHeight - innerHeight, innerWidth,"
-                " innerHeight])"))]
-        origin = self.origin
-        # The browser's window alone: the screen is large enough for a 4K monitor's page.
-        window = subprocess.run(["xdotool", "search", "--onlyvisible", "--class", "MiniBrowser"],
-                                env=self.env, capture_output=True, text=True, timeout=10).stdout.split()
-        if not window:
-            raise BrowserError("WebKit's window is not on the screen")
-        dump = subprocess.run(["xwd", "-silent", "-id", window[0]], env=self.env, capture_output=True,
-                              timeout=10, check=True).stdout
+                " innerHeight])"))
+            # The browser's window alone: the screen is large enough for a 4K monitor's page.
+            self.window = subprocess.run(
+                ["xdotool", "search", "--onlyvisible", "--class", "MiniBrowser"], env=self.env,
+                capture_output=True, text=True, timeout=10).stdout.split()[:1]
+            if not self.window:
+                raise BrowserError("WebKit's window is not on the screen")
+        left, top, inner_width, inner_height = self.origin
+        dump = subprocess.run(["xwd", "-silent", "-id", self.window[0]], env=self.env,
+                              capture_output=True, timeout=10, check=True).stdout
         image = read_xwd(dump)
         mode = {(32, True): "BGRX", (24, True): "BGR", (32, False): "XRGB", (24, False): "RGB"}
         screen = PIL.Image.frombuffer("RGB", (image.width, image.height), image.pixels, "raw",
                                       mode[image.bits, image.little], image.stride, 1)
         if x is None:
-            x, y, width, height = 0, 0, origin[2] // self.scale, origin[3] // self.scale
-        x, y, width, height = (v * self.scale for v in (x, y, width, height))
-        box = (origin[0] + x, origin[1] + y, origin[0] + x + width, origin[1] + y + height)
+            x, y, width, height = 0, 0, inner_width, inner_height
+        box = tuple(v * self.scale for v in (left + x, top + y, left + x + width, top + y + height))
         out = io.BytesIO()
         screen.crop(box).save(out, "PNG")
         return out.getvalue()
