@@ -217,18 +217,25 @@ class Recorder:
 
     def tones(self, threshold=1000, silence_ms=25):
         """Sample positions where a tone starts: above the threshold after at least
-        silence_ms below it. The game leaves 40 ms between its tones. A starved server (a busy
-        machine) can break a tone into pieces with silence between them, but never brings two
-        tones closer: a piece that comes within 250 ms of a tone which has not yet sounded
-        30 ms is the rest of that tone. (A tone cut short by a Start is followed by the next
-        much later.)"""
+        silence_ms below it, rising as the game's tones rise (a 4 ms fade-in). A starved server
+        (a busy machine) can break a tone into pieces with silence between them; such a piece
+        sets in at the level the tone had reached, and is the rest of the tone before it unless
+        that one has already sounded whole."""
+        samples = self.samples()
         onsets, last, sounded = [], None, 0
-        gap, whole, within = (RATE * ms // 1000 for ms in (silence_ms, 30, 250))
-        for i, v in enumerate(self.samples()):
+        gap, whole, half_period = RATE * silence_ms // 1000, RATE * 35 // 1000, RATE // 1760 + 1
+
+        def rises(i):
+            # A tone that sets in reaches three quarters of its level only after a few of its
+            # half periods; a piece of one has its level within the first.
+            first = max(abs(v) for v in samples[i:i + half_period])
+            return first < 0.75 * max(abs(v) for v in samples[i:i + 6 * RATE // 1000])
+
+        for i, v in enumerate(samples):
             if v > threshold or v < -threshold:
                 if last is not None and i - last <= gap:
                     sounded += i - last
-                elif not onsets or sounded >= whole or i - onsets[-1] >= within:
+                elif not onsets or sounded >= whole or rises(i):
                     onsets.append(i)
                     sounded = 0
                 last = i
