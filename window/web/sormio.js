@@ -174,18 +174,19 @@
     function draw() {
         const drawn = changes;
         changes = 0;
-        tell(drawn);
-        show(drawn);
+        const colours = drawn & Change.Tiles ? tiles.map((_, t) => game.sormio_tile(t)) : null;
+        tell(drawn, colours);
+        show(drawn, colours);
         if (drawn & (Change.Turn | Change.Ending)) {
             untold |= drawn;
             afterFrame.port2.postMessage(0);
         }
     }
 
-    function tell(drawn) {
-        if (drawn & Change.Tiles) {
+    function tell(drawn, colours) {
+        if (colours) {
             for (let t = 0; t < TILES; ++t) {
-                if (tiles[t].sormioColour !== game.sormio_tile(t)) {
+                if (tiles[t].sormioColour !== colours[t]) {
                     const state = text(Text.TileState + t);
                     if (state) {
                         tiles[t].setAttribute("aria-description", state);
@@ -239,10 +240,10 @@
         }
     }
 
-    function show(drawn) {
-        if (drawn & Change.Tiles) {
+    function show(drawn, colours) {
+        if (colours) {
             for (let t = 0; t < TILES; ++t) {
-                const colour = game.sormio_tile(t);
+                const colour = colours[t];
                 if (tiles[t].sormioColour !== colour) {
                     tiles[t].sormioColour = colour;
                     tiles[t].style.setProperty("--fill", "#" + colour.toString(16).padStart(6, "0"));
