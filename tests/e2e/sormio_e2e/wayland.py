@@ -194,8 +194,13 @@ class DesktopSession(X11Session):
                 return
         wait_for("the first painted frame", self.frames, 30)
         wait_for("the keyboard focus", lambda: self._traced(r"wl_keyboard[@#]\d+\.enter\("), 10)
-        # Qt 6.8 reads Wayland events on a thread of its own: the focus reaches the window a
-        # moment after the trace shows it, and a key sent at once could arrive before it.
+        # The window is active once the game has applied the state the compositor configured
+        # with the focus, which it acknowledges; a key that comes before may find no active
+        # window to take it. Qt 6.8 reads Wayland events on a thread of its own, so the focus
+        # reaches the window a moment after the trace shows it.
+        wait_for("the window's configured state applied",
+                 lambda: self._traced(r"-> xdg_surface[@#]\d+\.ack_configure\(")
+                 >= self._traced(r"\] xdg_surface[@#]\d+\.configure\("), 10)
         time.sleep(0.1)
 
     def _traced(self, pattern):
@@ -217,7 +222,7 @@ class DesktopSession(X11Session):
             return super().wait_turn()
         # A running bar is a new frame every 10 ms tick; a window at rest draws none.
         before = self.frames()
-        wait_for("the bar running after F1", lambda: self.frames() >= before + 10, 3)
+        wait_for("the bar running after F1", lambda: self.frames() >= before + 10, 10)
 
     def picture(self):
         if self.window:
