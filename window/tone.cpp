@@ -1,6 +1,8 @@
 #include "tone.h"
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numbers>
 
 namespace sormio {
@@ -23,6 +25,17 @@ const std::vector<std::int16_t>& Tone::slot() {
         return s;
     }();
     return samples;
+}
+
+void ToneLedger::answered(std::int64_t framesLeft) {
+    // Whole slots still waiting have not begun; the rest of the one playing has.
+    unheard_ = std::min(unheard_, std::max<std::int64_t>(framesLeft, 0) / Tone::kSlotFrames);
+}
+
+int ToneLedger::lost() {
+    const std::int64_t unheard = unheard_;
+    unheard_ = 0;
+    return static_cast<int>(std::min<std::int64_t>(unheard, std::numeric_limits<int>::max()));
 }
 
 }  // namespace sormio

@@ -25,4 +25,27 @@ struct Tone {
     static const std::vector<std::int16_t>& slot();
 };
 
+// Which of the tones handed to an audio stream were heard, judged from what the stream itself
+// confirmed. The audio asks its stream, now and then while tones play, how much of what it was
+// given is still to be played; when the stream is lost, the tones that had not begun by the
+// last answer are the ones the player never heard (the one cut off counts as heard). The game's
+// own clock says nothing here: a busy server renders in bursts, ahead of the clock or behind it.
+class ToneLedger {
+  public:
+    // n more tones handed to the stream, behind the rest.
+    void queued(int n) { unheard_ += n; }
+    // The stream's answer, which speaks of every tone queued so far: `framesLeft` frames of what
+    // it was given are still to be played (what it holds, and what its device holds).
+    void answered(std::int64_t framesLeft);
+    // Everything not yet played was thrown away.
+    void dropped() { unheard_ = 0; }
+    // Tones that may not have begun yet: while there are any, the audio keeps asking.
+    std::int64_t unconfirmed() const { return unheard_; }
+    // The stream is gone: the tones never heard. The ledger starts afresh.
+    int lost();
+
+  private:
+    std::int64_t unheard_ = 0;
+};
+
 }  // namespace sormio

@@ -40,5 +40,34 @@ TEST(Tone, isAShortClearPitchThatNeitherClicksNorClips) {
     }
 }
 
+TEST(ToneLedger, theBellIsForTheTonesTheStreamHadNotBegun) {
+    // A game over's 19 tones, and a stream lost once it said that 15 whole slots and half of
+    // another were still to play: the one it was playing was heard, 15 were not.
+    ToneLedger ledger;
+    ledger.queued(19);
+    EXPECT_EQ(ledger.unconfirmed(), 19) << "nothing is heard before the stream says so";
+    ledger.answered(15 * Tone::kSlotFrames + Tone::kSlotFrames / 2);
+    EXPECT_EQ(ledger.lost(), 15);
+    EXPECT_EQ(ledger.lost(), 0) << "what was rung for once is not rung for again";
+
+    // Lost before any answer: every tone is the bell's. Tones queued after an answer count in
+    // full, and an answer never raises what it said before.
+    ledger.queued(2);
+    EXPECT_EQ(ledger.lost(), 2);
+    ledger.queued(1);
+    ledger.answered(-4800);  // a stream that ran dry: its write position behind the play position
+    ledger.queued(3);
+    ledger.answered(10 * Tone::kSlotFrames);
+    EXPECT_EQ(ledger.unconfirmed(), 3);
+    ledger.answered(2 * Tone::kSlotFrames);
+    EXPECT_EQ(ledger.lost(), 2);
+
+    // What a Start drops was never to be heard.
+    ledger.queued(19);
+    ledger.dropped();
+    ledger.queued(1);
+    EXPECT_EQ(ledger.lost(), 1);
+}
+
 }  // namespace
 }  // namespace sormio

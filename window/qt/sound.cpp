@@ -30,6 +30,9 @@ constexpr pa_usec_t kCorkAfter = 1 * PA_USEC_PER_SEC;
 // The server's buffer ahead of the play position: a few periods, small enough that a tone
 // written into a running stream is not held up behind silence.
 constexpr std::uint32_t kTargetBytes = 128 * sizeof(std::int16_t);
+// While tones play, the stream is asked this often how much of them it has played: what it had
+// not begun when it is lost is the bell's.
+constexpr pa_usec_t kAskEvery = 15 * PA_USEC_PER_MSEC;
 
 // libpulse and its dozen libraries (sound file codecs among them) are loaded by the sound
 // thread once the window is up, rather than by the dynamic linker before anything shows: start-up
@@ -57,9 +60,11 @@ constexpr std::uint32_t kTargetBytes = 128 * sizeof(std::int16_t);
     F(pa_stream_drain)               \
     F(pa_stream_flush)               \
     F(pa_stream_get_state)           \
+    F(pa_stream_get_timing_info)     \
     F(pa_stream_new)                 \
     F(pa_stream_set_state_callback)  \
     F(pa_stream_unref)               \
+    F(pa_stream_update_timing_info)  \
     F(pa_stream_write)
 
 struct Pulse {
@@ -100,12 +105,15 @@ struct Sound::Loop {
     pa_stream* stream = nullptr;
     pa_time_event* connectTimer = nullptr;
     pa_time_event* corkTimer = nullptr;
+    pa_time_event* askTimer = nullptr;
     unsigned dropsSeen = 0;
     int pending = 0;  // asked for and not yet written
     bool corked = true;
     bool draining = false;
     bool drainAgain = false;
-    Clock::time_point playedUntil{};  // when what was written runs out
+    bool asking = false;
+    Clock::time_point playedUntil{};  // when what was written runs out, to write behind it
+    ToneLedger ledger;                // what the server has confirmed of what it was given
 
     explicit Loop(Sound& s) : owner(s) {}
 
@@ -171,20 +179,20 @@ struct Sound::Loop {
     void lose() {
         owner.ready_.store(false, std::memory_order_release);
         owner.connecting_.store(false);
-        int unplayed = pending + owner.requested_.exchange(0);
+        const int unplayed = pending + owner.requested_.exchange(0) + ledger.lost();
         pending = 0;
-        const auto left = playedUntil - Clock::now();
-        if (left > Clock::duration::zero()) {
-            unplayed += static_cast<int>((left + kSlot - std::chrono::microseconds(1)) / kSlot);
-        }
         playedUntil = {};
+        asking = false;
         stopTimer(connectTimer);
         stopTimer(corkTimer);
+        stopTimer(askTimer);
         if (stream != nullptr) {
-            pulse().pa_stream_set_state_callback(stream, nullptr, nullptr);
-            pulse().pa_stream_disconnect(stream);
-            pulse().pa_stream_unref(stream);
+            // Gone before it is let go: nothing that it still answers is taken for this one.
+            pa_stream* gone = stream;
             stream = nullptr;
+            pulse().pa_stream_set_state_callback(gone, nullptr, nullptr);
+            pulse().pa_stream_disconnect(gone);
+            pulse().pa_stream_unref(gone);
         }
         if (context != nullptr) {
             pulse().pa_context_set_state_callback(context, nullptr, nullptr);
@@ -215,6 +223,7 @@ struct Sound::Loop {
         const auto now = Clock::now();
         bool dry = corked || now >= playedUntil;
         const auto& slot = Tone::slot();
+        ledger.queued(pending);
         for (; pending > 0; --pending) {
             pulse().pa_stream_write(stream, slot.data(), slot.size() * sizeof(slot[0]), nullptr, 0,
                                     dry ? PA_SEEK_RELATIVE_ON_READ : PA_SEEK_RELATIVE);
@@ -228,6 +237,50 @@ struct Sound::Loop {
             corked = false;
         }
         drain();
+        ask();
+    }
+
+    // How much of what it was given is still to be played: asked once at a time. The answer
+    // speaks of every write so far, those made after the question included.
+    void ask() {
+        if (asking || !streamReady()) {
+            return;
+        }
+        stopTimer(askTimer);
+        pa_operation* question =
+            pulse().pa_stream_update_timing_info(stream, &Loop::onAnswer, this);
+        if (question != nullptr) {
+            asking = true;
+            pulse().pa_operation_unref(question);
+        }
+    }
+
+    static void onAnswer(pa_stream* s, int success, void* self) {
+        auto* loop = static_cast<Loop*>(self);
+        if (s != loop->stream) {
+            return;
+        }
+        loop->asking = false;
+        // A question sent before a write at the read position, or before a flush, has no
+        // answer that can be placed: the next one will.
+        const pa_timing_info* t = success ? pulse().pa_stream_get_timing_info(s) : nullptr;
+        if (t != nullptr && !t->write_index_corrupt && !t->read_index_corrupt) {
+            const std::int64_t held =
+                (t->write_index - t->read_index) / static_cast<std::int64_t>(sizeof(std::int16_t));
+            const auto inDevice =
+                static_cast<std::int64_t>(t->sink_usec * Tone::kRate / PA_USEC_PER_SEC);
+            loop->ledger.answered(held + inDevice);
+        }
+        if (loop->ledger.unconfirmed() > 0 && loop->askTimer == nullptr) {
+            loop->askTimer = pulse().pa_context_rttime_new(
+                loop->context, pulse().pa_rtclock_now() + kAskEvery, &Loop::onAskTime, loop);
+        }
+    }
+
+    static void onAskTime(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self) {
+        auto* loop = static_cast<Loop*>(self);
+        loop->stopTimer(loop->askTimer);
+        loop->ask();
     }
 
     // The server holds back the unfinished last period of a tone until a drain asks for it, and
@@ -260,6 +313,7 @@ struct Sound::Loop {
         if (drops != dropsSeen) {
             dropsSeen = drops;
             pending = 0;
+            ledger.dropped();
             if (streamReady()) {
                 pulse().pa_operation_unref(pulse().pa_stream_flush(stream, nullptr, nullptr));
             }
@@ -416,7 +470,7 @@ void Sound::run() {
             pulse().pa_mainloop_run(loop.mainloop, nullptr);
             // Nobody is left to ring for what was not played.
             loop.pending = 0;
-            loop.playedUntil = {};
+            loop.ledger.dropped();
             requested_.store(0);
             loop.lose();
             loop.api->io_free(loop.wakeEvent);
