@@ -27,15 +27,34 @@ const std::vector<std::int16_t>& Tone::slot() {
     return samples;
 }
 
-void ToneLedger::answered(std::int64_t framesLeft) {
-    // Whole slots still waiting have not begun; the rest of the one playing has.
-    unheard_ = std::min(unheard_, std::max<std::int64_t>(framesLeft, 0) / Tone::kSlotFrames);
+void ToneLedger::answered(std::int64_t framesLeft, std::int64_t atNs) {
+    answered_ = true;
+    framesLeft_ = std::max<std::int64_t>(framesLeft, 0);
+    answeredAtNs_ = atNs;
+    queuedSince_ = 0;
 }
 
-int ToneLedger::lost() {
-    const std::int64_t unheard = unheard_;
-    unheard_ = 0;
-    return static_cast<int>(std::min<std::int64_t>(unheard, std::numeric_limits<int>::max()));
+void ToneLedger::dropped() {
+    answered_ = false;
+    framesLeft_ = queuedSince_ = 0;
+}
+
+std::int64_t ToneLedger::unheard(std::int64_t nowNs) const {
+    if (!answered_) {
+        return queuedSince_;
+    }
+    // Played on at its own rate since it answered; whole slots still waiting have not begun,
+    // and tones queued since wait behind them.
+    const std::int64_t sinceNs =
+        std::clamp<std::int64_t>(nowNs - answeredAtNs_, 0, 3'600'000'000'000);
+    const std::int64_t left = framesLeft_ - sinceNs * Tone::kRate / 1'000'000'000;
+    return std::max<std::int64_t>(left, 0) / Tone::kSlotFrames + queuedSince_;
+}
+
+int ToneLedger::lost(std::int64_t nowNs) {
+    const std::int64_t tones = unheard(nowNs);
+    dropped();
+    return static_cast<int>(std::min<std::int64_t>(tones, std::numeric_limits<int>::max()));
 }
 
 }  // namespace sormio

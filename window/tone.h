@@ -26,26 +26,31 @@ struct Tone {
 };
 
 // Which of the tones handed to an audio stream were heard, judged from what the stream itself
-// confirmed. The audio asks its stream, now and then while tones play, how much of what it was
-// given is still to be played; when the stream is lost, the tones that had not begun by the
-// last answer are the ones the player never heard (the one cut off counts as heard). The game's
-// own clock says nothing here: a busy server renders in bursts, ahead of the clock or behind it.
+// said. The audio asks its stream, now and then while tones play, how much of what it was given
+// is still to be played, and when it measured that; when the stream is lost, what it still held
+// at its last answer, less what it has played since at its own rate, is what the player never
+// heard (the one cut off counts as heard). The game's clock alone says nothing here: a server
+// renders ahead of it or falls behind it, and a busy machine delays what the game asks.
 class ToneLedger {
   public:
     // n more tones handed to the stream, behind the rest.
-    void queued(int n) { unheard_ += n; }
-    // The stream's answer, which speaks of every tone queued so far: `framesLeft` frames of what
-    // it was given are still to be played (what it holds, and what its device holds).
-    void answered(std::int64_t framesLeft);
+    void queued(int n) { queuedSince_ += n; }
+    // The stream's answer, which speaks of every tone queued so far: at `atNs`, `framesLeft`
+    // frames of what it was given were still to be played (what it holds, and what its device
+    // holds).
+    void answered(std::int64_t framesLeft, std::int64_t atNs);
     // Everything not yet played was thrown away.
-    void dropped() { unheard_ = 0; }
-    // Tones that may not have begun yet: while there are any, the audio keeps asking.
-    std::int64_t unconfirmed() const { return unheard_; }
-    // The stream is gone: the tones never heard. The ledger starts afresh.
-    int lost();
+    void dropped();
+    // Tones that may not have begun by nowNs: while there are any, the audio keeps asking.
+    std::int64_t unheard(std::int64_t nowNs) const;
+    // The stream was found gone at nowNs: the tones never heard. The ledger starts afresh.
+    int lost(std::int64_t nowNs);
 
   private:
-    std::int64_t unheard_ = 0;
+    bool answered_ = false;
+    std::int64_t framesLeft_ = 0;
+    std::int64_t answeredAtNs_ = 0;
+    std::int64_t queuedSince_ = 0;  // after the last answer
 };
 
 }  // namespace sormio

@@ -41,32 +41,29 @@ TEST(Tone, isAShortClearPitchThatNeitherClicksNorClips) {
 }
 
 TEST(ToneLedger, theBellIsForTheTonesTheStreamHadNotBegun) {
-    // A game over's 19 tones, and a stream lost once it said that 15 whole slots and half of
-    // another were still to play: the one it was playing was heard, 15 were not.
+    // A game over's 19 tones. The stream said that 15 whole slots and half of another were
+    // still to play: the one it was playing was heard. Lost two slots' time after it said so
+    // (the game may have been too busy to ask again), it had begun two more.
+    constexpr std::int64_t slotNs = std::int64_t{Tone::kSlotFrames} * 1'000'000'000 / Tone::kRate;
+    constexpr std::int64_t t0 = 5'000'000'000;
     ToneLedger ledger;
     ledger.queued(19);
-    EXPECT_EQ(ledger.unconfirmed(), 19) << "nothing is heard before the stream says so";
-    ledger.answered(15 * Tone::kSlotFrames + Tone::kSlotFrames / 2);
-    EXPECT_EQ(ledger.lost(), 15);
-    EXPECT_EQ(ledger.lost(), 0) << "what was rung for once is not rung for again";
+    EXPECT_EQ(ledger.unheard(t0), 19) << "nothing is heard before the stream says so";
+    ledger.answered(15 * Tone::kSlotFrames + Tone::kSlotFrames / 2, t0);
+    EXPECT_EQ(ledger.unheard(t0), 15);
+    EXPECT_EQ(ledger.unheard(t0 - slotNs), 15) << "an answer read late is not played backwards";
+    EXPECT_EQ(ledger.lost(t0 + 2 * slotNs), 13);
+    EXPECT_EQ(ledger.lost(t0 + 2 * slotNs), 0) << "what was rung for once is not rung again";
 
-    // Lost before any answer: every tone is the bell's. Tones queued after an answer count in
-    // full, and an answer never raises what it said before.
-    ledger.queued(2);
-    EXPECT_EQ(ledger.lost(), 2);
+    // Tones queued after the last answer wait behind what it held; a stream that ran dry (its
+    // write position behind the play position) holds nothing; a Start's drop forgets it all.
     ledger.queued(1);
-    ledger.answered(-4800);  // a stream that ran dry: its write position behind the play position
-    ledger.queued(3);
-    ledger.answered(10 * Tone::kSlotFrames);
-    EXPECT_EQ(ledger.unconfirmed(), 3);
-    ledger.answered(2 * Tone::kSlotFrames);
-    EXPECT_EQ(ledger.lost(), 2);
-
-    // What a Start drops was never to be heard.
-    ledger.queued(19);
+    ledger.answered(-4800, t0);
+    ledger.queued(2);
+    EXPECT_EQ(ledger.unheard(t0 + 100 * slotNs), 2);
     ledger.dropped();
     ledger.queued(1);
-    EXPECT_EQ(ledger.lost(), 1);
+    EXPECT_EQ(ledger.lost(t0), 1);
 }
 
 }  // namespace

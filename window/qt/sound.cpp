@@ -45,6 +45,7 @@ constexpr pa_usec_t kAskEvery = 15 * PA_USEC_PER_MSEC;
     F(pa_context_rttime_new)         \
     F(pa_context_set_state_callback) \
     F(pa_context_unref)              \
+    F(pa_gettimeofday)               \
     F(pa_mainloop_free)              \
     F(pa_mainloop_get_api)           \
     F(pa_mainloop_new)               \
@@ -179,7 +180,7 @@ struct Sound::Loop {
     void lose() {
         owner.ready_.store(false, std::memory_order_release);
         owner.connecting_.store(false);
-        const int unplayed = pending + owner.requested_.exchange(0) + ledger.lost();
+        const int unplayed = pending + owner.requested_.exchange(0) + ledger.lost(wallNs());
         pending = 0;
         playedUntil = {};
         asking = false;
@@ -240,6 +241,13 @@ struct Sound::Loop {
         ask();
     }
 
+    // The clock of the server's answers (the same machine's wall clock, as libpulse reads it).
+    static std::int64_t wallNs() {
+        timeval now{};
+        pulse().pa_gettimeofday(&now);
+        return std::int64_t{now.tv_sec} * 1'000'000'000 + std::int64_t{now.tv_usec} * 1000;
+    }
+
     // How much of what it was given is still to be played: asked once at a time. The answer
     // speaks of every write so far, those made after the question included.
     void ask() {
@@ -269,9 +277,12 @@ struct Sound::Loop {
                 (t->write_index - t->read_index) / static_cast<std::int64_t>(sizeof(std::int16_t));
             const auto inDevice =
                 static_cast<std::int64_t>(t->sink_usec * Tone::kRate / PA_USEC_PER_SEC);
-            loop->ledger.answered(held + inDevice);
+            // When the server measured it: the answer may have waited for a busy game to read it.
+            loop->ledger.answered(held + inDevice,
+                                  std::int64_t{t->timestamp.tv_sec} * 1'000'000'000 +
+                                      std::int64_t{t->timestamp.tv_usec} * 1000);
         }
-        if (loop->ledger.unconfirmed() > 0 && loop->askTimer == nullptr) {
+        if (loop->ledger.unheard(wallNs()) > 0 && loop->askTimer == nullptr) {
             loop->askTimer = pulse().pa_context_rttime_new(
                 loop->context, pulse().pa_rtclock_now() + kAskEvery, &Loop::onAskTime, loop);
         }
