@@ -265,6 +265,6 @@ def orca_at_least(major):
 
 
 RUNS += [Run(kind, kind + ".orca", ["--orca"], ["spoken"], labels=["e2e", "web"],
-             needs=[browser, *WEB, *ORCA], builds=["web"], fixtures=["web"], timeout=120,
-             serial=["spoken"]) for kind, browser in (("chromium", "chromium"), ("firefox", "firefox-esr"))]
+             needs=[browser, *WEB, *ORCA], builds=["web"], fixtures=["web"], timeout=120)
+         for kind, browser in (("chromium", "chromium"), ("firefox", "firefox-esr"))]
 SESSIONS = {"chromium": BrowserSession, "firefox": BrowserSession, "webkit": BrowserSession}

@@ -7,7 +7,9 @@ import shutil
 
 class Run:
     """Cases run in one kind of session (`session`, a key of some module's SESSIONS) with some
-    options: ctest names them e2e.NAME.CASE (e2e.CASE where the name is empty). `needs` lists programs (a name on the PATH or a path) and
+    options: ctest names them e2e.NAME.CASE (e2e.CASE where the name is empty). A case marked
+    timed (cases.timed) is labelled so and runs with the machine to itself, as does one in
+    `serial`, which others beside it would slow past what it waits for. `needs` lists programs (a name on the PATH or a path) and
     Python modules ("py:NAME") without which they cannot run; `builds` the programs of this
     project they play (linux, windows64, web, installer); `when` a further condition on what
     the build says (--qt, the version of Qt the Linux program is built with)."""
@@ -28,10 +30,13 @@ class Run:
                 and (self.when is None or self.when(config)))
 
     def tests(self):
+        from .cases import CASES
         for case in self.cases:
+            timed = getattr(CASES[case], "timed", False)
             yield {"name": ".".join(p for p in ("e2e", self.name, case) if p),
-                   "labels": self.labels, "timeout": self.timeout, "fixtures": self.fixtures,
-                   "serial": case in self.serial, "args": ["--session", self.session, *self.options, case]}
+                   "labels": self.labels + ["timed"] * timed, "timeout": self.timeout,
+                   "fixtures": self.fixtures, "serial": timed or case in self.serial,
+                   "args": ["--session", self.session, *self.options, case]}
 
 
 def version_at_least(text, wanted):
