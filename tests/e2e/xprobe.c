@@ -1,6 +1,8 @@
 /* The e2e harness's own small X client.
  *
- *   xprobe bells        prints "bell <monotonic seconds>" for every bell the server rings
+ *   xprobe bells        prints "bell <monotonic seconds>" for every bell the server rings;
+ *                       a line "sync" on its input answers "synced" once every bell that the
+ *                       server rang before it has been printed
  *   xprobe close WINDOW asks WINDOW to close, as a window manager's close button does
  *   xprobe nobell       switches the server's bell off, as a user's desktop settings can
  *   xprobe cover        maps a window over the whole screen and prints its id
@@ -10,7 +12,22 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/select.h>
 #include <time.h>
+
+// Prints every bell of the events already read from the server.
+static void printBells(Display* dpy, int event) {
+    while (XPending(dpy) > 0) {
+        XEvent ev;
+        XNextEvent(dpy, &ev);
+        if (ev.type == event && ((XkbAnyEvent*)&ev)->xkb_type == XkbBellNotify) {
+            struct timespec now;
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            printf("bell %.6f\n", (double)now.tv_sec + (double)now.tv_nsec / 1e9);
+        }
+    }
+    fflush(stdout);
+}
 
 static int bells(Display* dpy) {
     int opcode = 0, event = 0, error = 0, major = XkbMajorVersion, minor = XkbMinorVersion;
@@ -21,13 +38,26 @@ static int bells(Display* dpy) {
     XkbSelectEvents(dpy, XkbUseCoreKbd, XkbBellNotifyMask, XkbBellNotifyMask);
     puts("ready");
     fflush(stdout);
+    const int xfd = ConnectionNumber(dpy);
+    char line[64];
     for (;;) {
-        XEvent ev;
-        XNextEvent(dpy, &ev);
-        if (ev.type == event && ((XkbAnyEvent*)&ev)->xkb_type == XkbBellNotify) {
-            struct timespec now;
-            clock_gettime(CLOCK_MONOTONIC, &now);
-            printf("bell %.6f\n", (double)now.tv_sec + (double)now.tv_nsec / 1e9);
+        printBells(dpy, event);
+        fd_set ready;
+        FD_ZERO(&ready);
+        FD_SET(xfd, &ready);
+        FD_SET(0, &ready);
+        if (select(xfd + 1, &ready, NULL, NULL, NULL) < 0 || !FD_ISSET(0, &ready)) {
+            continue;
+        }
+        if (!fgets(line, sizeof line, stdin)) {
+            return 0;  // the harness is gone
+        }
+        if (strcmp(line, "sync\n") == 0) {
+            // The server answers after every event it sent before: those bells are read by
+            // then, and printed before the answer.
+            XSync(dpy, False);
+            printBells(dpy, event);
+            puts("synced");
             fflush(stdout);
         }
     }

@@ -224,6 +224,10 @@ class BrowserSession(CountsTones, Session):
     def first_beep_after(self, moment):
         return (self.evaluate(f"Math.min(...sormioTones.filter(t => t >= {moment}))") - moment) / 1000
 
+    def heard_all(self):
+        """The page notes a tone as it hands it to its audio, in the same task that handled
+        the key: once the picture shows that key handled, its tones are noted."""
+
     def close(self):
         if self.browser is not None:
             self.browser.close()

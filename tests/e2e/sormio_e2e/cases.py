@@ -96,8 +96,8 @@ def case_start(s):
 def case_hit(s):
     before = start_turn(s)
     score_zero = before.region(*L.score_box)
-    time.sleep(0.6)
-    tile = red_tile(s.picture())
+    # A bar that has shrunk, so that the next turn's fresh one shows.
+    tile = red_tile(s.wait_picture("the bar shrinking", lambda q: 0 < q.bar_length() < L.start_width))
     shrunk = s.last_picture.bar_length()
     moment = s.mark()
     s.key(L.tiles[tile][0].lower())
@@ -154,11 +154,8 @@ def case_sound(s):
     target = red_tile(start_turn(s))
     s.key("F3")
     moment = s.mark()
-    s.key(L.tiles[target][0].lower())
-    time.sleep(0.2)
-    s.key("space")
-    s.wait_picture("the game over", lambda q: q.bar_length() == 0)
-    time.sleep(0.5)
+    silent_hit_and_miss(s, target)
+    s.heard_all()
     check(s.bells_after(moment) == 0, f"{s.bells_after(moment)} bells with sounds off")
     s.key("F3")
     start_turn(s)
@@ -167,12 +164,30 @@ def case_sound(s):
     check(s.settle_bells(moment, 19) == 19, "sounds back on: a game over rings 19 bells")
 
 
+def silent_hit_and_miss(s, target):
+    """With sounds off: a hit on `target`, seen, and then a miss (or the turn ran out first)."""
+    score = s.last_picture.region(*L.score_box)
+    s.key(L.tiles[target][0].lower())
+    p = s.wait_picture("the hit", lambda q: q.region(*L.score_box) != score or not q.bar_length())
+    if p.bar_length():
+        s.key("space")
+        s.wait_picture("the game over", lambda q: q.bar_length() == 0)
+
+
 def case_keys_before_start(s):
     before = s.picture().region(0, 0, L.client_w, L.client_h)
     moment = s.mark()
-    s.key("e", "0", "space", "Return", "a")
-    time.sleep(0.3)
-    check(s.picture().region(0, 0, L.client_w, L.client_h) == before, "keys before Start changed the picture")
+    # F1 last: once its turn shows, the keys before it have been handled, and every picture
+    # until then is the start screen as it was.
+    s.key("e", "0", "space", "Return", "a", "F1")
+
+    def started():
+        p = s.picture()
+        check(turn_shown(p) or p.region(0, 0, L.client_w, L.client_h) == before,
+              "keys before Start changed the picture")
+        return p if turn_shown(p) else None
+    wait_for("Start after the keys", started, 10)
+    s.heard_all()
     check(s.bells_after(moment) == 0, "keys before Start rang the bell")
 
 
@@ -224,11 +239,12 @@ def case_title_bar(s):
     print(f"title bar of {height} px")
 
 
-def hit_until(s, glyphs, limit=60):
-    """Scores until the target is one of `glyphs`; the target's tile index."""
-    for _ in range(limit):
+def hit_until(s, glyphs, limit=60, scored=False):
+    """Scores (at least once, where `scored`) until the target is one of `glyphs`; the
+    target's tile index."""
+    for hits in range(limit):
         target = red_tile(s.picture())
-        if L.tiles[target][0] in glyphs:
+        if L.tiles[target][0] in glyphs and (hits or not scored):
             return target
         score = s.last_picture.region(*L.score_box)
         moment = s.mark()
@@ -245,13 +261,19 @@ def case_dead_keys(s):
     s.use_layout("fi")
     for glyphs in ("AEIOU", "0123456789BDFHQTX"):  # composed with an acute, or not at all
         start_turn(s)
+        # A dead key alone, and then Start: once Start's score of 0 shows, the dead key has
+        # been handled, and had it ended the turn its bells are counted by then.
+        hit_until(s, glyphs, scored=True)
+        score = s.last_picture.region(*L.score_box)
+        moment = s.mark()
+        s.key("dead_acute", "F1")
+        s.wait_picture("Start after the dead key",
+                       lambda q: turn_shown(q) and q.region(*L.score_box) != score)
+        s.heard_all()
+        check(s.bells_after(moment) == 0, "a dead key alone ended the turn or beeped")
         target = hit_until(s, glyphs)
         moment = s.mark()
         s.key("dead_acute")
-        time.sleep(0.3)
-        p = s.picture()
-        check(p.bar_length() > 0 and not p.tiles(L.wrong) and s.bells_after(moment) == 0,
-              "a dead key alone ended the turn or beeped")
         s.key(L.tiles[target][0].lower())
         p = s.wait_picture("the game over", lambda q: q.bar_length() == 0)
         check(p.tiles(L.target) == [target] and not p.tiles(L.wrong),
@@ -513,7 +535,7 @@ def case_covered_and_switched(s):
     cover = s._spawn([s.xprobe_path, "cover"], stdout=subprocess.PIPE, text=True)
     cover_id = cover.stdout.readline().strip()
     s.xdo("windowfocus", "--sync", cover_id)
-    time.sleep(0.2)
+    s.wait_picture("the cover over the game", lambda q: not q.tiles(L.target))
     s.xdo("windowraise", s.window)
     s.xdo("windowfocus", "--sync", s.window)
     moment = time.monotonic()
@@ -539,8 +561,10 @@ def needs_sound(s, started=False):
 
 
 def settle_tones(rec, expected, timeout=4):
+    """Waits for `expected` tones, and then until the recording shows that no more of them
+    are coming: the count then."""
     wait_for(f"{expected} tones", lambda: len(rec.tones()) >= expected, timeout)
-    time.sleep(0.3)
+    rec.heard_all()
     return len(rec.tones())
 
 
@@ -549,14 +573,17 @@ def case_tones(s):
     before: one per hit, 19 at a game over, none with sounds off, and no bell while it plays."""
     s.real_time()
     bells = len(s.bells)
-    time.sleep(0.5)
+    # Up since its first frame, and since the recorder started below.
     check(not sound_streams(s), "the sound server is held before the first game")
     with s.sound.recorder() as rec:
+        check(not sound_streams(s), "the sound server is held before the first game")
         target = red_tile(start_turn(s))
+        score = s.last_picture.region(*L.score_box)
         needs_sound(s, started=True)
         s.key(L.tiles[target][0].lower())
         check(settle_tones(rec, 1) == 1, f"a hit played {len(rec.tones())} tones")
-        target = red_tile(s.picture())
+        p = s.wait_picture("the next turn", lambda q: q.region(*L.score_box) != score and q.bar_length())
+        target = red_tile(p)
         s.key(L.tiles[(target + 1) % 36][0].lower())
         check(settle_tones(rec, 20) == 20, f"a game over played {len(rec.tones()) - 1} tones")
         onsets = rec.tones()[1:]
@@ -564,13 +591,10 @@ def case_tones(s):
         print(f"game over: 19 tones {min(gaps)}-{max(gaps)} ms apart")
         check(min(gaps) >= 60, "the tones of a game over run together")
         s.key("F3")
-        target = red_tile(start_turn(s))
-        s.key(L.tiles[target][0].lower())
-        time.sleep(0.2)
-        s.key("space")
-        s.wait_picture("the game over", lambda q: q.bar_length() == 0)
-        time.sleep(0.5)
+        silent_hit_and_miss(s, red_tile(start_turn(s)))
+        rec.heard_all()
         check(len(rec.tones()) == 20, "tones played with sounds off")
+    s.heard_all()
     check(len(s.bells) == bells, f"{len(s.bells) - bells} bells rang while the server played")
 
 
@@ -579,16 +603,18 @@ def case_burst_cut_by_start(s):
     needs_sound(s)
     with s.sound.recorder() as rec:
         target = red_tile(start_turn(s))
+        rec.heard_all()  # what the game that opened the audio left, cut short by this Start
+        start = rec.position()
         s.key(L.tiles[(target + 1) % 36][0].lower())
-        wait_for("the burst", lambda: len(rec.tones()) >= 3, 3)
+        wait_for("the burst", lambda: len(rec.tones_since(start)) >= 3, 3)
         target = red_tile(start_turn(s))
-        time.sleep(0.3)
+        rec.heard_all()
         cut = len(rec.tones())
         check(cut < 10, f"{cut} tones of the burst played on after Start")
         position = rec.position()
         s.key(L.tiles[target][0].lower())
         wait_for("the hit's tone", lambda: rec.tones_since(position), 2)
-        time.sleep(0.3)
+        rec.heard_all()
         check(len(rec.tones()) == cut + 1, f"{len(rec.tones()) - cut} tones for one hit")
 
 
@@ -598,13 +624,17 @@ def case_server_killed(s):
     needs_sound(s)
     with s.sound.recorder() as rec:
         target = red_tile(start_turn(s))
+        # The game that opened the audio may have run out meanwhile: its tones, which this
+        # Start cut short, are not this burst's.
+        rec.heard_all()
+        start = rec.position()
         moment = time.monotonic()
         s.key(L.tiles[(target + 1) % 36][0].lower())
-        wait_for("the burst", lambda: len(rec.tones()) >= 4, 3)
+        wait_for("the burst", lambda: len(rec.tones_since(start)) >= 4, 3)
         s.sound.kill()
-    played = len(rec.tones())
+    played = len(rec.tones_since(start))
     wait_for("the rest as bells", lambda: played + s.bells_after(moment) >= 19, 3)
-    time.sleep(0.3)
+    s.heard_all()
     total = played + s.bells_after(moment)
     print(f"{played} tones, then {s.bells_after(moment)} bells")
     # The tone cut off by the kill is rung again.
@@ -626,7 +656,7 @@ def case_server_back(s):
     s.sound.start()
     with s.sound.recorder() as rec:
         target = red_tile(start_turn(s))
-        time.sleep(0.5)
+        needs_sound(s, started=True)
         moment = time.monotonic()
         s.key(L.tiles[target][0].lower())
         check(settle_tones(rec, 1) == 1, "no tone from the server that came back")
@@ -770,10 +800,14 @@ def case_touch(s):
     score = p.region(*L.score_box)
     s.browser.typed(word[::-1] if len(word) > 1 and word[::-1] != word else "xq", composing=True)
     s.browser.typed("kissa ")
-    time.sleep(0.3)
+    # Then the lit key, which must score once the words before it are handled, and had they
+    # typed a key, could not.
     p = s.picture()
     check(p.bar_length() and p.region(*L.score_box) == score and not p.tiles(L.wrong),
           "a replaced or predicted word typed a key")
+    s.browser.typed(L.tiles[red_tile(p)][0].lower())
+    p = s.wait_picture("the next turn", lambda q: q.region(*L.score_box) != score or not q.bar_length())
+    check(p.bar_length() and not p.tiles(L.wrong), "a replaced or predicted word typed a key")
     s.browser.typed("\u00e9")
     p = s.wait_picture("the game over", lambda q: q.bar_length() == 0)
     check(not p.tiles(L.wrong), "\u00e9 was taken for a key of the game")
@@ -826,7 +860,10 @@ def case_page(s):
     moment = s.mark()
     s.evaluate("document.getElementById('mnuohjelma').click(); document.getElementById('mnuquit').click()")
     p = s.wait_picture("the page as loaded", lambda q: q.bar_length() == 0 and not q.tiles(L.target))
-    time.sleep(2.5)
+    # Three seconds on by the page's clock, past where the turn would have run out, and two
+    # frames drawn since.
+    s.evaluate("sormioAdvanceClock(3000)")
+    s.evaluate("new Promise(r => requestAnimationFrame(() => requestAnimationFrame(() => r(1))))")
     check(s.picture().region(0, 0, L.client_w, L.client_h) == p.region(0, 0, L.client_w, L.client_h), "the page changed after Lopeta")
     check(not p.region_has(*L.score_box, L.white), "a score is shown after Lopeta")
     check(s.bells_after(moment) == 0, "a game went on after Lopeta")
@@ -854,7 +891,7 @@ def case_no_audio(s):
     target = red_tile(s.picture())
     s.key(L.tiles[(target + 1) % len(L.tiles)][0].lower())
     wait_for("the game over's bells", lambda: s.evaluate("sormioBuzzes") >= 20, 2)
-    time.sleep(0.3)
+    s.heard_all()
     check(s.evaluate("sormioBuzzes") == 20, f"{s.evaluate('sormioBuzzes')} bells for 20 tones")
 
 

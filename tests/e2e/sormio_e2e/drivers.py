@@ -37,6 +37,8 @@ TONE_LOG = """
         realAt = real;
         rate = r;
     };
+    // Moves the page's clock on at once, as a machine that stalled would.
+    window.sormioAdvanceClock = (ms) => { pageAt += ms; };
     Performance.prototype.now = function () { return pageTime(realNow.call(this)); };
     Object.defineProperty(Event.prototype, "timeStamp", {
         get() { return pageTime(realStamp.call(this)); }, configurable: true});

@@ -189,10 +189,16 @@ class Session:
         """Seconds from mark() to the first beep after it."""
         return min(b for b in self.bells if b >= moment) - moment
 
+    def heard_all(self):
+        """Returns once every beep that the game has made by now (as far as what it shows
+        tells: call it once the picture shows what the key brought) is counted."""
+        raise NotImplementedError
+
     def settle_bells(self, moment, expected, timeout=6):
-        """Waits for `expected` bells after `moment`, then a little longer to see no more."""
+        """Waits for `expected` bells after `moment`, and then for the sign that every beep made
+        so far is counted: the count then."""
         wait_for(f"{expected} bells", lambda: self.bells_after(moment) >= expected, timeout)
-        time.sleep(0.3)
+        self.heard_all()
         return self.bells_after(moment)
 
 
@@ -217,4 +223,7 @@ class CountsTones:
 
     def first_beep_after(self, moment):
         return (self.recorder.tones_since(moment)[0] - moment) / RATE
+
+    def heard_all(self):
+        self.recorder.heard_all()
 

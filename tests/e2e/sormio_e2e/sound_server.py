@@ -241,6 +241,21 @@ class Recorder:
                 last = i
         return onsets
 
+    # One tone and its silence, in samples: the game's tones follow each other this far apart.
+    SLOT = RATE * 80 // 1000
+
+    def heard_all(self, timeout=10):
+        """Waits until every tone a game has written by now has begun on the sink: the
+        recording, on the sink's own clock, runs on past where one more of the same burst, or
+        one written just now, would have set in. A slow server makes it wait longer."""
+        onsets = self.tones()
+        end = max(self.position(), onsets[-1] if onsets else 0) + 3 * self.SLOT
+        deadline = time.monotonic() + timeout
+        while self.position() < end:
+            if time.monotonic() > deadline:
+                raise ServerError("the sink's monitor stopped delivering data")
+            time.sleep(0.01)
+
     def tones_since(self, position):
         return [t for t in self.tones() if t >= position]
 

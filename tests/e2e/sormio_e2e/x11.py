@@ -16,6 +16,7 @@ from .sound_server import SoundServer
 class X11Session(Session):
     """One X server, one bell counter and one run of the game."""
     screen = "1024x768x24"
+    probe = None  # the bell counter
 
     def __init__(self, game, xprobe, sound=None, im=None, a11y=False, orca=False):
         super().__init__()
@@ -47,20 +48,34 @@ class X11Session(Session):
             self.spoken_file = start_screen_reader(self.env, self.folder, self._spawn)
 
         if self.xprobe_path:  # without it (a benchmark), no bells are counted
-            probe = self._spawn([self.xprobe_path, "bells"], stdout=subprocess.PIPE, text=True)
-            if probe.stdout.readline().strip() != "ready":
+            self.probe = self._spawn([self.xprobe_path, "bells"], stdin=subprocess.PIPE,
+                                     stdout=subprocess.PIPE, text=True)
+            if self.probe.stdout.readline().strip() != "ready":
                 raise Failure("the bell counter did not start")
+            self.synced = threading.Semaphore(0)
 
             def count():
-                for line in probe.stdout:
+                for line in self.probe.stdout:
                     if line.startswith("bell "):
                         self.bells.append(float(line.split()[1]))
+                    elif line.strip() == "synced":
+                        self.synced.release()
             threading.Thread(target=count, daemon=True).start()
 
         self.launch()
 
     def _focus(self):
         self.xdo("windowfocus", "--sync", self.window)
+
+    def heard_all(self):
+        # The game rings its bells through the X server, before it draws what the same event
+        # brought: once the server has answered the bell counter, it has counted them all.
+        if self.probe is None:
+            raise Failure("this session counts no bells")
+        self.probe.stdin.write("sync\n")
+        self.probe.stdin.flush()
+        if not self.synced.acquire(timeout=10):
+            raise Failure("the bell counter did not answer")
 
     def use_layout(self, layout):
         subprocess.run(["setxkbmap", layout], env=self.env, check=True, timeout=10)
