@@ -13,6 +13,7 @@ with (pyatspi, dbus, websocket, PIL).
 import argparse
 import json
 import os
+import shutil
 import sys
 
 from sormio_e2e import browser, wayland, wine, x11
@@ -57,6 +58,7 @@ def main():
     # What each session plays; a session takes the ones it needs.
     parser.add_argument("--game", help="the Linux program")
     parser.add_argument("--xprobe", help="the harness's X client")
+    parser.add_argument("--game-clock", help="the shim that gives the Linux program the harness's clock")
     parser.add_argument("--windows-exe", help="the Windows program")
     parser.add_argument("--wine-prefix", help="the Wine prefix to copy")
     parser.add_argument("--installer", help="the Windows installer")
@@ -90,6 +92,7 @@ def main():
         parser.error("--description, --session and a case (or --shot) are needed to play")
     L.load(args.description)
     session = SESSIONS[args.session].from_args(args)
+    session.clock_shim = args.game_clock
     with session as s:
         if args.shot:
             return take_screenshot(s, args.shot)
@@ -101,6 +104,10 @@ def main():
             if s.last_picture is not None:
                 s.last_picture.save_png(path)
                 print(f"screenshot of the failing moment: {path}")
+            for recording in s.sound.recordings if s.sound else []:
+                kept = os.path.join(os.path.abspath(args.out), f"{args.case}-{os.path.basename(recording)}")
+                shutil.copy(recording, kept)
+                print(f"what the sink played (s16le, mono, 48 kHz): {kept}")
             print(f"FAILED {args.case}: {failure}")
             return 1
     print(f"passed {args.case}")

@@ -42,6 +42,9 @@ class BrowserSession(CountsTones, Session):
     def from_args(cls, args):
         return cls(args.web, args.session, 1.0 if args.orca else cls.SLOW_MOTION, args.orca)
 
+    def slowed(self):
+        return self.clock_rate < 1
+
     def real_time(self):
         self.clock_rate = 1.0
         self.evaluate("sormioSetClockRate(1)")

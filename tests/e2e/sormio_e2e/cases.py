@@ -96,8 +96,12 @@ def case_start(s):
 def case_hit(s):
     before = start_turn(s)
     score_zero = before.region(*L.score_box)
-    # A bar that has shrunk, so that the next turn's fresh one shows.
-    tile = red_tile(s.wait_picture("the bar shrinking", lambda q: 0 < q.bar_length() < L.start_width))
+    # A bar that has shrunk, so that the next turn's fresh one shows: by a hundred ticks where
+    # the game's clock is slowed (four seconds then, and as long to see the next turn), or by
+    # thirty where it is not.
+    ticks = 100 if s.slowed() else 30
+    tile = red_tile(s.wait_picture("the bar shrinking",
+                                   lambda q: 0 < q.bar_length() <= L.start_width - 3 * ticks))
     shrunk = s.last_picture.bar_length()
     moment = s.mark()
     s.key(L.tiles[tile][0].lower())
@@ -349,7 +353,7 @@ def case_screen_reader(s):
     check("focused" not in one(nodes, "progress bar")["states"], "the hidden bar keeps the focus")
     check([n["name"] for n in nodes if n["description"] == "väärä"] == [wrong], "wrong key not described")
     s.key("a", "F1")  # a key after the game is nobody's; F1 still starts the next
-    ending_told("Aika loppui, pisteet 0", 4)
+    ending_told("Aika loppui, pisteet 0", 10)  # a turn of 2 s, or 8 s where slowed
 
 
 def case_windows_reader(s):
@@ -517,6 +521,7 @@ def case_close_during_beeps(s):
 @timed
 def case_minimised(s):
     """Minimised during a turn, the countdown goes on and ends the turn as usual."""
+    s.real_time()
     moment = time.monotonic()
     start_turn(s)
     s.xdo("windowunmap", "--sync", s.window)

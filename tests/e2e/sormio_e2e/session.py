@@ -6,9 +6,11 @@ when the session closes, whatever happened.
 A module per kind of session implements it (x11, wayland, wine, browser), and declares in RUNS
 which cases it runs (registry.Run).
 """
+import mmap
 import os
 import shutil
 import signal
+import struct
 import subprocess
 import tempfile
 import time
@@ -17,11 +19,44 @@ from .common import Failure, L, turn_shown, wait_for
 from .sound_server import RATE
 
 
+class GameClock:
+    """The Linux program's clock, set by the harness: a shim preloaded into the program
+    (game_clock.c) reads the pace from a file that only this writes. Game time runs on from
+    where it stands whenever the pace changes, never back."""
+
+    def __init__(self, shim, folder, rate):
+        self.shim, self.path = shim, os.path.join(folder, "game-clock")
+        with open(self.path, "wb") as f:
+            f.write(bytes(mmap.PAGESIZE))
+        with open(self.path, "r+b") as f:
+            self.map = mmap.mmap(f.fileno(), mmap.PAGESIZE)
+        self.real = self.game = time.monotonic_ns()
+        self.rate = 1.0
+        self.set_rate(rate)
+
+    def set_rate(self, rate):
+        now = time.monotonic_ns()
+        self.game, self.real, self.rate = self.game + int((now - self.real) * self.rate), now, rate
+        seq = struct.unpack_from("<I", self.map, 0)[0]
+        struct.pack_into("<I", self.map, 0, seq + 1)  # odd while it changes
+        struct.pack_into("<qqd", self.map, 8, self.real, self.game, rate)
+        struct.pack_into("<I", self.map, 0, seq + 2)
+
+    def env(self, env):
+        return dict(env, LD_PRELOAD=self.shim, SORMIO_GAME_CLOCK=self.path)
+
+
 class Session:
     """What a case may ask of a session. The subclass starts what it needs in _start() and
     implements launch(), key(), picture() and close_window(); the rest it may leave as is."""
 
     scale = 1  # device pixels to the window's pixel
+    # The Linux program's turns last four times as long as they would, unless a case asks for
+    # real time (a case that times the game): the harness reads the game through screenshots,
+    # which a busy machine makes slow. Only where the harness has the shim (clock_shim).
+    clock_shim = None
+    pace = 0.25
+    game_clock = None
     a11y = orca = False
     # Orca finishes its echo of a key before it tells where the focus went (in a web page).
     echo_before_focus = False
@@ -59,7 +94,8 @@ class Session:
     def launch(self):
         """Starts the game and waits for its first frame, with the keyboard focus on it."""
         self.started_at = time.monotonic()
-        self.game = self._spawn([self.game_path], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.game = self._spawn([self.game_path], env=self.game_env(), stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE)
         self.window = wait_for("the game's window", self._find_window, 10)
         self.first_frame_at = None
         wait_for("the first painted frame", lambda: self._painted(), 10)
@@ -87,9 +123,22 @@ class Session:
     def use_layout(self, layout):
         """Types on this keyboard layout from now on (where keys are typed as key codes)."""
 
+    def game_env(self):
+        """The environment the Linux program starts in: its clock the harness's, where it can."""
+        if self.clock_shim and self.game_clock is None:
+            self.game_clock = GameClock(self.clock_shim, self.folder, self.pace)
+        return self.game_clock.env(self.env) if self.game_clock else self.env
+
+    def slowed(self):
+        """Whether the game's clock runs slower than the real one."""
+        return bool(self.game_clock) and self.game_clock.rate < 1
+
     def real_time(self):
         """The game keeps to the real clock from now on, for a case that times it; a session
-        may otherwise slow the game's clock down (browser.py)."""
+        may otherwise slow the game's clock down (game_env(), browser.py)."""
+        self.pace = 1.0
+        if self.game_clock:
+            self.game_clock.set_rate(1.0)
 
     def title_bar(self):
         """The window's caption and the height of its title bar."""

@@ -70,6 +70,7 @@ class SoundServer:
         self.folder = folder or tempfile.mkdtemp(prefix="sormio-sound-")
         self.runtime = os.path.join(self.folder, "run")
         self.procs = []
+        self.recordings = []  # of the sink's monitor, by its recorders
 
     def env(self, base=None):
         env = dict(os.environ if base is None else base)
@@ -187,6 +188,7 @@ class Recorder:
         self.proc = None
 
     def __enter__(self):
+        self.server.recordings.append(self.path)
         self.file = open(self.path, "wb")
         self.proc = subprocess.Popen(
             ["parec", "--device=null_sink.monitor", "--format=s16le", f"--rate={RATE}",
@@ -220,10 +222,12 @@ class Recorder:
         silence_ms below it, rising as the game's tones rise (a 4 ms fade-in). A starved server
         (a busy machine) can break a tone into pieces with silence between them; such a piece
         sets in at the level the tone had reached, and is the rest of the tone before it unless
-        that one has already sounded whole."""
+        that one has already sounded whole and began a slot ago: a server only ever puts
+        silence between the samples it was given, so tones set in a slot apart or more."""
         samples = self.samples()
         onsets, last, sounded = [], None, 0
         gap, whole, half_period = RATE * silence_ms // 1000, RATE * 35 // 1000, RATE // 1760 + 1
+        slot = self.SLOT - RATE * 2 // 1000
 
         def rises(i):
             # A tone that sets in reaches three quarters of its level only after a few of its
@@ -235,7 +239,7 @@ class Recorder:
             if v > threshold or v < -threshold:
                 if last is not None and i - last <= gap:
                     sounded += i - last
-                elif not onsets or sounded >= whole or rises(i):
+                elif not onsets or sounded >= whole and i - onsets[-1] >= slot or rises(i):
                     onsets.append(i)
                     sounded = 0
                 last = i

@@ -180,7 +180,7 @@ class DesktopSession(X11Session):
     def launch(self):
         self.trace = os.path.join(self.folder, f"wayland-{len(self.procs)}.log")
         with open(self.trace, "w") as trace:
-            self.game = self._spawn([self.game_path], env=dict(self.env, WAYLAND_DEBUG="client"),
+            self.game = self._spawn([self.game_path], env=dict(self.game_env(), WAYLAND_DEBUG="client"),
                                     stdout=subprocess.DEVNULL, stderr=trace)
         # Waits long enough for a compositor and a game started on a busy machine: how soon the
         # first frame comes is the benchmark's to measure.
