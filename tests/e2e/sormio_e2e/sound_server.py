@@ -219,15 +219,22 @@ class Recorder:
 
     def tones(self, threshold=1000, silence_ms=25):
         """Sample positions where a tone starts: above the threshold after at least
-        silence_ms below it, rising as the game's tones rise (a 4 ms fade-in). A starved server
-        (a busy machine) can break a tone into pieces with silence between them; such a piece
-        sets in at the level the tone had reached, and is the rest of the tone before it unless
-        that one has already sounded whole and began a slot ago: a server only ever puts
-        silence between the samples it was given, so tones set in a slot apart or more."""
+        silence_ms below it, rising as the game's tones rise (a 4 ms fade-in). A starved sound
+        path (a busy machine) breaks a tone into pieces with silence between them, and may play
+        a piece of one again; such a piece sets in at the level the tone had reached, and is
+        part of the tone before it. One that does not rise starts a tone only where that one
+        has sounded whole, began a slot ago (silence is all a server puts between the samples
+        it was given, so tones set in a slot apart or more) and it sounds for long itself, as a
+        tone whose first moments were lost does."""
         samples = self.samples()
-        onsets, last, sounded = [], None, 0
         gap, whole, half_period = RATE * silence_ms // 1000, RATE * 35 // 1000, RATE // 1760 + 1
         slot = self.SLOT - RATE * 2 // 1000
+        pieces, last = [], None
+        for i, v in enumerate(samples):
+            if v > threshold or v < -threshold:
+                if last is None or i - last > gap:
+                    pieces.append([i, i])
+                pieces[-1][1] = last = i
 
         def rises(i):
             # A tone that sets in reaches three quarters of its level only after a few of its
@@ -235,14 +242,13 @@ class Recorder:
             first = max(abs(v) for v in samples[i:i + half_period])
             return first < 0.75 * max(abs(v) for v in samples[i:i + 6 * RATE // 1000])
 
-        for i, v in enumerate(samples):
-            if v > threshold or v < -threshold:
-                if last is not None and i - last <= gap:
-                    sounded += i - last
-                elif not onsets or sounded >= whole and i - onsets[-1] >= slot or rises(i):
-                    onsets.append(i)
-                    sounded = 0
-                last = i
+        onsets, sounded = [], 0
+        for start, end in pieces:
+            if (not onsets or rises(start)
+                    or sounded >= whole and start - onsets[-1] >= slot and end - start >= whole // 2):
+                onsets.append(start)
+                sounded = 0
+            sounded += end - start
         return onsets
 
     # One tone and its silence, in samples: the game's tones follow each other this far apart.
