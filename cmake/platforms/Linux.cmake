@@ -14,6 +14,7 @@ if(SORMIO_WINDOW AND SORMIO_BENCH)
 endif()
 
 include(CTest)
+option(SORMIO_DISPLAY_FREE_TESTS "Only the tests that need no display, sound server or browser" OFF)
 # The window's layout as JSON, written from the description, for whatever plays the game from
 # the outside (the end-to-end harness, the benchmarks): window.json in the build tree.
 if(BUILD_TESTING OR (SORMIO_WINDOW AND SORMIO_BENCH))
