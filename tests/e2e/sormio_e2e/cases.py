@@ -494,6 +494,7 @@ def case_spoken(s):
     heard("Aika loppui, pisteet 0", sent + 2.0, 0.5)
 
 
+@timed
 def case_bell_disabled(s):
     """A desktop with its bell switched off: silence, no delay, no error, the game goes on."""
     subprocess.run([s.xprobe_path, "nobell"], env=s.env, check=True, timeout=10)
