@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Runs the chosen tests of a build again and again, the untimed ones beside one busy loop per
-core and more tests than cores at once, the timed ones (label `timed`) alone, and prints how
-many runs of each passed. A case that does not pass every run has found a race, in the case or
+core and more tests than cores at once, the timed ones (label `timed`) and those that ask for
+the machine to themselves (RUN_SERIAL) alone, and prints how many runs of each passed. A case that does not pass every run has found a race, in the case or
 in the game. `tools/check --verify` builds first and then runs this.
 
     verify.py BUILD [REGEX] [--runs N] [--base REV] [--jobs J]
@@ -48,7 +48,8 @@ def listed_tests(build):
         props = {p["name"]: p["value"] for p in t.get("properties", [])}
         command = t.get("command", [])
         session = command[command.index("--session") + 1] if "--session" in command else None
-        tests.append({"name": t["name"], "timed": "timed" in props.get("LABELS", []),
+        alone = "timed" in props.get("LABELS", []) or props.get("RUN_SERIAL", False)
+        tests.append({"name": t["name"], "alone": alone,
                       "session": session, "case": command[-1] if session else None})
     return tests
 
@@ -146,14 +147,14 @@ def main():
     if not chosen:
         print("verify: no test chosen")
         return 0
-    timed = {t["name"] for t in tests if t["timed"] and t["name"] in chosen}
+    timed = {t["name"] for t in tests if t["alone"] and t["name"] in chosen}
     untimed = chosen - timed
     logs = os.path.join(args.build, "verify")
     os.makedirs(logs, exist_ok=True)
     passes = {name: 0 for name in chosen}
     cores = os.cpu_count() or 2
     print(f"verify: {len(untimed)} tests {args.runs} times beside {cores} busy loops at -j"
-          f"{args.jobs}, {len(timed)} timed ones {args.runs} times alone", flush=True)
+          f"{args.jobs}, {len(timed)} timed or serial ones {args.runs} times alone", flush=True)
     for lane, names, loaded in (("loaded", untimed, True), ("timed", timed, False)):
         if not names:
             continue
@@ -174,7 +175,7 @@ def main():
     width = len(str(args.runs))
     for name in sorted(chosen):
         mark = "" if passes[name] == args.runs else "   <- not done"
-        print(f"{passes[name]:>{width}}/{args.runs} {name}{' (timed, alone)' if name in timed else ''}{mark}")
+        print(f"{passes[name]:>{width}}/{args.runs} {name}{' (alone)' if name in timed else ''}{mark}")
     short = [n for n in chosen if passes[n] < args.runs]
     print(f"verify: {len(chosen) - len(short)} of {len(chosen)} tests passed {args.runs} runs in {args.runs}")
     return 1 if short else 0
