@@ -98,8 +98,8 @@ def case_hit(s):
     score_zero = before.region(*L.score_box)
     # A bar that has shrunk, so that the next turn's fresh one shows: by a hundred ticks where
     # the game's clock is slowed (four seconds then, and as long to see the next turn), or by
-    # thirty where it is not.
-    ticks = 100 if s.slowed() else 30
+    # a third of the turn where it is not (as long to see it, twice that left for the key).
+    ticks = 100 if s.slowed() else 66
     tile = red_tile(s.wait_picture("the bar shrinking",
                                    lambda q: 0 < q.bar_length() <= L.start_width - 3 * ticks))
     shrunk = s.last_picture.bar_length()
