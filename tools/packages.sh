@@ -12,7 +12,7 @@ SORMIO_TEST_PACKAGES=(
     xvfb xauth xdotool x11-apps x11-utils x11-xkb-utils libx11-dev python3 ibus
     at-spi2-core python3-pyatspi libglib2.0-bin orca speech-dispatcher
     desktop-file-utils appstream lintian build-essential dpkg-dev file debhelper devscripts
-    autopkgtest
+    autopkgtest python3-xlib
     diffoscope-minimal
     clang libclang-rt-dev valgrind libxdamage-dev
     pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber dbus-daemon

@@ -96,9 +96,11 @@ class Session:
         self.started_at = time.monotonic()
         self.game = self._spawn([self.game_path], env=self.game_env(), stdout=subprocess.PIPE,
                                 stderr=subprocess.PIPE)
-        self.window = wait_for("the game's window", self._find_window, 10)
+        # Long enough for a game started on a busy machine (with an input method that answers
+        # its first question late): how soon it shows is the benchmarks' to measure.
+        self.window = wait_for("the game's window", self._find_window, 30)
         self.first_frame_at = None
-        wait_for("the first painted frame", lambda: self._painted(), 10)
+        wait_for("the first painted frame", lambda: self._painted(), 30)
         self._focus()
 
     def _find_window(self):
