@@ -57,7 +57,6 @@ class Session:
     clock_shim = None
     pace = 0.25
     game_clock = None
-    keeps_real_clock = False  # a session whose game the shim is not put into
     a11y = orca = False
     # Orca finishes its echo of a key before it tells where the focus went (in a web page).
     echo_before_focus = False
@@ -128,7 +127,7 @@ class Session:
 
     def game_env(self):
         """The environment the Linux program starts in: its clock the harness's, where it can."""
-        if self.clock_shim and not self.keeps_real_clock and self.game_clock is None:
+        if self.clock_shim and self.game_clock is None:
             self.game_clock = GameClock(self.clock_shim, self.folder, self.pace)
         return self.game_clock.env(self.env) if self.game_clock else self.env
 

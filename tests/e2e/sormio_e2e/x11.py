@@ -24,9 +24,6 @@ class X11Session(Session):
         self.im, self.a11y, self.orca = im, a11y or orca, orca
         if orca:
             self.pace = 1.0  # what it says is timed against the game
-        # Qt 6.8's program with IBus never showed its window with the shim in it (twice, in the
-        # Debian 13 root; Qt 6.4's does): it keeps the real clock until that is found.
-        self.keeps_real_clock = im is not None
         self.sound_kind = sound
 
     @classmethod
