@@ -16,20 +16,23 @@ import os
 import shutil
 import sys
 
-from sormio_e2e import browser, wayland, wine, x11
-from sormio_e2e.cases import CASES, red_tile, start_turn
+from sormio_e2e import browser, cases, wayland, wine, x11
+from sormio_e2e.cases import red_tile, start_turn
 from sormio_e2e.common import Failure, L
 from sormio_e2e.sound_server import SoundServer
 
 MODULES = [x11, wayland, wine, browser]
 SESSIONS = {name: cls for module in MODULES for name, cls in module.SESSIONS.items()}
+# The cases that every kind of session plays, and those that one kind alone can.
+CASES = {name: fn for module in [cases, *MODULES]
+         for name, fn in getattr(module, "CASES", {}).items()}
 
 
 def listing(built, qt):
     """Every case this machine can run, as CMake registers it."""
     config = argparse.Namespace(qt=qt)
     return [test for module in MODULES for run in module.RUNS if run.available(built, config)
-            for test in run.tests()]
+            for test in run.tests(CASES)]
 
 
 def take_screenshot(s, path):

@@ -5,13 +5,15 @@ import io
 import json
 import os
 import re
+import signal
 import subprocess
 import sys
 import time
 
 from . import drivers
+from .cases import border_edges, case_hit, cases_of, red_tile, start_turn
 from .common import (SERVE_WEB, Failure, L, Picture, check, own_env, start_accessibility,
-                     start_screen_reader, start_xvfb, wait_for)
+                     start_screen_reader, start_xvfb, turn_shown, wait_for)
 from .registry import Run
 from .session import CountsTones, Session
 from .sound_server import SoundServer
@@ -237,6 +239,190 @@ class BrowserSession(CountsTones, Session):
         super().close()
 
 
+# Phones upright and on their side, a tablet, laptops and a 4K monitor: (width, height) in CSS
+# pixels, device pixels to the CSS pixel.
+SCREENS = [(390, 844, 3), (844, 390, 3), (768, 1024, 2), (1366, 768, 1), (1920, 1080, 1),
+           (3840, 2160, 1)]
+
+
+def case_screens(s):
+    """On every screen the whole window is in view, centred, the page never scrolls, and every
+    tile's lines are the same whole number of device pixels; the window keeps its own size where
+    it fits. Judged from screenshots: the keyboard is found by its lines, and the window's place
+    and scale follow from it."""
+    import PIL.Image
+    import PIL.ImageChops
+    x0, y0 = min(l for _, l, _ in L.tiles), min(t for _, _, t in L.tiles)
+    x1 = max(l for _, l, _ in L.tiles) + L.tile_size
+    for width, height, dpr in SCREENS:
+        where = f"at {width} x {height}, {dpr} device pixels to the pixel"
+        if not s.use_screen(width, height, dpr):
+            print(f"{where}: not tried, the browser's window cannot be made so small")
+            continue
+        shot = s.screen()
+        lines = PIL.ImageChops.difference(shot, PIL.Image.new("RGB", shot.size, L.border)).convert("L")
+        lines = lines.point(lambda v: 255 if v == 0 else 0)
+        # Rows along the tiles' edges are long runs of the line's colour; text has none.
+        rows = [y for y in range(shot.height)
+                if lines.crop((0, y, shot.width, y + 1)).histogram()[255] >= 8 * L.tile_size * dpr / 3]
+        check(rows, f"no keyboard found {where}")
+        box = lines.crop((0, rows[0], shot.width, rows[-1] + 1)).getbbox()
+        k = (box[2] - box[0]) / (x1 - x0)
+        left, top = box[0] - round(x0 * k), rows[0] - round(y0 * k)
+        w, h = round(L.client_w * k), round(L.client_h * k)
+        menu = round(20 * k)
+        check(left >= 0 and top - menu >= 0 and left + w <= shot.width and top + h <= shot.height,
+              f"the window is cut off {where}: {w} x {h} device pixels at ({left}, {top})")
+        # Centred to a CSS pixel: the window is placed on whole ones.
+        check(abs(left - (shot.width - left - w)) <= 2 * dpr and abs(top - menu - (shot.height - top - h)) <= 2 * dpr,
+              f"the window is not centred {where}: at ({left}, {top}) of {shot.size}")
+        if L.client_w <= width and L.client_h + 20 <= height:
+            check(abs(k - dpr) < 0.01, f"the window is scaled by {k / dpr:.3f} {where}, where it fits")
+        client = shot.crop((left, top, left + w, top + h))
+        p = Picture(ppm=b"P6 %d %d 255\n" % client.size + client.tobytes(), scale=k)
+        edges = border_edges(p)
+        check(all(edges.values()) and len(set(edges.values())) == 1,
+              f"the tiles' lines {where} are {sorted(set(edges.values()))} device pixels")
+        scrolls = s.evaluate("(e => e.scrollWidth > innerWidth || e.scrollHeight > innerHeight)"
+                             "(document.scrollingElement)")
+        check(not scrolls, f"the page scrolls {where}")
+        print(f"{where}: {w} x {h} device pixels, lines {edges[(0, 'left')]}")
+
+
+def case_touch(s):
+    """Played on a phone by touch alone: Start by two taps brings up the on-screen keyboard
+    (the focus in a field that takes text) and keeps it up through the game, a tap on the game
+    included; what the keyboard types counts as typed, whether committed at once or composed
+    into a word, once; a keydown that names no key, a word the keyboard replaces and a word
+    it predicts type nothing; an accented letter is a miss without a blue tile."""
+    s.use_screen(390, 844, 3, touch=True)
+    s.tap("#mnuohjelma")
+    s.tap("#mnustart")
+    focused = lambda: s.evaluate("document.activeElement.id")
+    check(focused() == "typing", f"after a tap on Start the focus is on {focused()!r}")
+    p = s.wait_picture("one red tile and the bar", turn_shown)
+    word = ""
+    for composing in (False, True, True):
+        glyph = L.tiles[red_tile(p)][0].lower()
+        score = p.region(*L.score_box)
+        word = word + glyph if composing else ""
+        s.browser.typed(word if composing else glyph, composing=composing)
+        p = s.wait_picture("the next turn", lambda q: q.region(*L.score_box) != score and q.bar_length())
+        check(not p.tiles(L.wrong), f"{glyph} typed on the on-screen keyboard was a wrong key")
+    s.tap("#Lblotsikko")
+    check(focused() == "typing", f"after a tap on the game the focus is on {focused()!r}")
+    score = p.region(*L.score_box)
+    s.browser.typed(word[::-1] if len(word) > 1 and word[::-1] != word else "xq", composing=True)
+    s.browser.typed("kissa ")
+    # Then the lit key, which must score once the words before it are handled, and had they
+    # typed a key, could not.
+    p = s.picture()
+    check(p.bar_length() and p.region(*L.score_box) == score and not p.tiles(L.wrong),
+          "a replaced or predicted word typed a key")
+    s.browser.typed(L.tiles[red_tile(p)][0].lower())
+    p = s.wait_picture("the next turn", lambda q: q.region(*L.score_box) != score or not q.bar_length())
+    check(p.bar_length() and not p.tiles(L.wrong), "a replaced or predicted word typed a key")
+    s.browser.typed("\u00e9")
+    p = s.wait_picture("the game over", lambda q: q.bar_length() == 0)
+    check(not p.tiles(L.wrong), "\u00e9 was taken for a key of the game")
+
+
+def case_page(s):
+    """What only a page has to get right: the browser's own F1 and F3 prevented, its other
+    shortcuts left alone, nothing fetched from elsewhere and nothing stored, the window inside
+    the viewport; what a screen reader is handed during and after a game; and "Lopeta", which
+    leaves the page as freshly loaded."""
+    check(s.evaluate("document.title") == L.caption, "the document's title")
+    if s.browser_kind == "chromium":
+        errors = s.browser.page("Page.getInstallabilityErrors")["installabilityErrors"]
+        check(not errors, f"not installable: {errors}")
+    box = json.loads(s.evaluate("JSON.stringify(document.getElementById('Frmsormio').getBoundingClientRect())"))
+    check(box["right"] <= drivers.VIEWPORT[0] and box["bottom"] <= drivers.VIEWPORT[1],
+          f"the window reaches {box['right']:.0f} x {box['bottom']:.0f}")
+    s.key("F10", "Down", "Return")  # the menu from the keyboard: its second item
+    sound_item = "document.getElementById('mnusound').firstChild.textContent"
+    wait_for("F10, Down and Enter to switch the sounds off",
+             lambda: s.evaluate(sound_item) == "Äänet poissa", 2)
+    s.key("Tab", "Return", "Down", "Return")  # without F keys: Tab to the menu
+    wait_for("Tab, Enter, Down and Enter to switch them on",
+             lambda: s.evaluate(sound_item) == "Äänet päällä", 2)
+    s.key("F3", "F3")
+    s.evaluate("window.seen = []; addEventListener('keydown', e => seen.push(e.key + ' ' + e.defaultPrevented))")
+    target = red_tile(start_turn(s))
+    s.key("F3", "F3")
+    # Real keys (WebKit's) reach the page a moment after they are typed.
+    seen = wait_for("the page to see the keys", lambda: (lambda k: k if k.count(",") >= 2 else None)(
+        s.evaluate("seen.join()")), 5)
+    check(seen == "F1 true,F3 true,F3 true", f"F1 and F3 reached the browser: {seen}")
+    if s.browser_kind == "chromium":
+        key = L.tiles[target][0]
+        tree = s.browser.accessibility_tree()
+        check(("progressbar", key, "", "") in [(r, n, d, "") for r, n, d, _ in tree],
+              f"no progress bar named {key}")
+        check(all(("image", g, "", "") in tree for g, _, _ in L.tiles), "a tile is unnamed")
+        check(("generic", "", "pisteet", "") in tree and ("StaticText", "0", "", "") in tree,
+              "the score is not told as 0, pisteet")
+    focused = "document.activeElement.getAttribute('aria-label')"
+    check(s.evaluate(focused) == L.tiles[target][0], "the focus is not on the lit tile")
+    wrong = (target + 7) % 36
+    s.key(L.tiles[wrong][0].lower())
+    s.wait_picture("the blue key", lambda q: q.tiles(L.wrong))
+    told = s.evaluate(focused)
+    check(told == f"Väärä näppäin {L.tiles[wrong][0]}, pisteet 0", f"the end is told as {told!r}")
+    if s.browser_kind == "chromium":
+        check(("image", L.tiles[wrong][0], "väärä", "") in s.browser.accessibility_tree(),
+              "the wrong key is not told")
+    start_turn(s)
+    moment = s.mark()
+    s.evaluate("document.getElementById('mnuohjelma').click(); document.getElementById('mnuquit').click()")
+    p = s.wait_picture("the page as loaded", lambda q: q.bar_length() == 0 and not q.tiles(L.target))
+    # Three seconds on by the page's clock, past where the turn would have run out, and two
+    # frames drawn since.
+    s.evaluate("sormioAdvanceClock(3000)")
+    s.evaluate("new Promise(r => requestAnimationFrame(() => requestAnimationFrame(() => r(1))))")
+    check(s.picture().region(0, 0, L.client_w, L.client_h) == p.region(0, 0, L.client_w, L.client_h), "the page changed after Lopeta")
+    check(not p.region_has(*L.score_box, L.white), "a score is shown after Lopeta")
+    check(s.bells_after(moment) == 0, "a game went on after Lopeta")
+    check(s.evaluate("document.cookie + localStorage.length + sessionStorage.length") == "00",
+          "the page stored something")
+    foreign = s.evaluate(f"performance.getEntriesByType('resource').map(e => e.name)"
+                         f".filter(n => !n.startsWith({s.url!r}))")
+    check(not foreign, f"fetched from outside the page's folder: {foreign}")
+    refused = s.evaluate("sormioViolations")
+    check(not refused, f"the page's own policy refused it: {refused}")
+    s.evaluate("const script = document.createElement('script'); script.textContent = 'window.ran = 1';"
+               "document.head.append(script)")
+    check(s.evaluate("window.ran === undefined && sormioViolations.length === 1"),
+          "the page's policy let an inline script run")
+
+
+def case_no_audio(s):
+    """Where no audio plays, every tone rings the platform's bell instead: a page, which has
+    none of the system's, buzzes the device where it can."""
+    s.evaluate("window.AudioContext = function () { throw new Error('no audio here'); };"
+               "window.sormioBuzzes = 0; navigator.vibrate = () => ++sormioBuzzes > 0")
+    target = red_tile(start_turn(s))
+    s.key(L.tiles[target][0].lower())
+    wait_for("the hit's bell", lambda: s.evaluate("sormioBuzzes") >= 1, 2)
+    target = red_tile(s.picture())
+    s.key(L.tiles[(target + 1) % len(L.tiles)][0].lower())
+    wait_for("the game over's bells", lambda: s.evaluate("sormioBuzzes") >= 20, 2)
+    s.heard_all()
+    check(s.evaluate("sormioBuzzes") == 20, f"{s.evaluate('sormioBuzzes')} bells for 20 tones")
+
+
+def case_offline(s):
+    """After one visit the page loads and plays with its server gone."""
+    wait_for("the service worker", lambda: s.evaluate(
+        "navigator.serviceWorker.ready.then(() => !!navigator.serviceWorker.controller || "
+        "caches.keys().then(k => k.length > 0))"), 10)
+    os.killpg(s.server.pid, signal.SIGTERM)
+    s.server.wait()
+    s.browser.reload()
+    s.wait_ready()
+    check(s.evaluate("!!navigator.serviceWorker.controller"), "the page did not come from its cache")
+    case_hit(s)
+
 
 WEB = ["pulseaudio", "py:websocket", "py:PIL"]
 RUNS = [
@@ -275,3 +461,4 @@ RUNS += [Run(kind, kind + ".orca", ["--orca"], ["spoken"], labels=["e2e", "web"]
              needs=[browser, *WEB, *ORCA], builds=["web"], fixtures=["web"], timeout=120)
          for kind, browser in (("chromium", "chromium"), ("firefox", "firefox-esr"))]
 SESSIONS = {"chromium": BrowserSession, "firefox": BrowserSession, "webkit": BrowserSession}
+CASES = cases_of(globals(), __name__)

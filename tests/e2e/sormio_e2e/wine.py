@@ -10,7 +10,8 @@ import tempfile
 import threading
 import time
 
-from .common import own_env, start_session_bus, wait_for
+from .cases import case_startup, cases_of, red_tile, start_turn
+from .common import Failure, L, check, own_env, start_session_bus, wait_for
 from .registry import Run
 from .session import CountsTones
 from .x11 import X11Session
@@ -174,6 +175,121 @@ class WineSession(CountsTones, X11Session):
         super().close()
 
 
+def pe_machine(path):
+    """The architecture a Windows program is built for: "x64" or "x86"."""
+    with open(path, "rb") as f:
+        data = f.read(4096)
+    at = int.from_bytes(data[0x3C:0x40], "little")
+    machine = int.from_bytes(data[at + 4:at + 6], "little")
+    return {0x8664: "x64", 0x14C: "x86"}.get(machine, hex(machine))
+
+
+def case_installer(s):
+    """The installer, silently: the program for this Windows (64-bit on 64-bit Windows, 32-bit
+    on 32-bit), its licences, a Start-menu entry and an entry in the list of programs; the
+    installed program opens; the uninstaller, silently, takes all of it away again."""
+    if not getattr(s, "installer", None):
+        raise Failure("this case needs --wine and --installer")
+    folder = os.path.join(s.env["WINEPREFIX"], "drive_c", "Program Files", "Sormio IV")
+    link = os.path.join(s.env["WINEPREFIX"], "drive_c", "ProgramData", "Microsoft", "Windows",
+                        "Start Menu", "Programs", "Sormio IV.lnk")
+    key = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\fi.sormio.SormioIV"
+    s.close_and_wait()  # the session's own run of the program: the installed one comes next
+    s.wine(s.installer, "/S")
+    installed = sorted(os.listdir(folder))
+    check(installed == sorted(["sormio.exe", "Uninstall.exe", "LICENSE.txt", "fonts-lato.txt",
+                               "fonts-dejavu-core.txt", "fonts-dancingscript.txt"]),
+          f"installed: {installed}")
+    wanted = "x64" if s.bits == 64 else "x86"
+    check(pe_machine(os.path.join(folder, "sormio.exe")) == wanted,
+          f"the {pe_machine(os.path.join(folder, 'sormio.exe'))} program installed on {s.bits}-bit Windows")
+    check(os.path.exists(link), "no Start-menu entry")
+    check(s.wine("reg", "query", key, check=False) == 0, "not in the list of programs")
+    s.game_path = os.path.join(folder, "sormio.exe")
+    s.launch()
+    case_startup(s)
+    status, _ = s.close_and_wait()
+    check(status == 0, f"the installed program ended with status {status}")
+    s.wine(os.path.join(folder, "Uninstall.exe"), "/S")
+    # The uninstaller runs on from a copy of itself, so that it can remove its own file.
+    wait_for("the uninstaller to finish", lambda: not os.path.exists(folder), 30)
+    check(not os.path.exists(link), "the Start-menu entry stays")
+    check(s.wine("reg", "query", key, check=False) != 0, "still in the list of programs")
+
+
+
+def case_windows_reader(s):
+    """Read from another process as a screen reader on Windows reads it (MSAA, and UI
+    Automation where the system has it): the tiles by their characters, the target "kohde" and a
+    wrong key "väärä"; the bar a progress bar named by the key, its value the width left, holding
+    the focus and told at every turn; the score as text; how a game ended as text that takes the
+    focus from the hidden bar, after a miss and after a time-out; nothing of it left after the
+    next Start."""
+    events = s.reader_events()
+    for _ in range(3):
+        target = red_tile(start_turn(s))
+        tree = s.reader("tree")
+        check(tree is not None, "the window cannot be read from another process")
+        if not tree["bar"]["hidden"]:
+            break
+        # The turn ran out while the reader started (Wine starting a program on a busy machine
+        # can take longer than a turn): another.
+        s.wait_picture("the game over", lambda q: q.bar_length() == 0)
+    tiles, bar, score = tree["children"][:36], tree["bar"], tree["children"][37]
+    check([c["name"] for c in tiles] == [g for g, _, _ in L.tiles], "the tiles are not named by their characters")
+    check([c["description"] for c in tiles] == ["kohde" if t == target else "" for t in range(36)],
+          "only the key to press is described \"kohde\"")
+    check(bar["role"] == "progress bar" and bar["name"] == L.tiles[target][0] and bar["focused"]
+          and 0 < int(bar["value"]) <= L.start_width, f"during a turn the bar reads {bar}")
+    check(tree["children"][36]["name"] == bar["name"] and tree["focus"] == 37,
+          "the window does not give the bar as its focus")
+    check(score["role"] == "static text" and score["name"] == "0" and score["description"] == "pisteet",
+          f"the score reads {score}")
+    if not s.picture().bar_length():
+        start_turn(s)  # the same, for the turn the reader read
+    for points in (1, 2):
+        glyph = L.tiles[red_tile(s.picture())][0]
+        score = s.last_picture.region(*L.score_box)
+        told = len(events)
+        s.key(glyph.lower())
+        # Not the picture of the turn just played, taken before Wine handed the key over.
+        p = s.wait_picture("the next turn", lambda q: q.region(*L.score_box) != score
+                           and q.bar_length() and red_tile(q) is not None)
+        key = L.tiles[red_tile(p)][0]
+        wait_for(f"the key {key} told", lambda: any(
+            e["window"] == "bar" and e["event"] in ("focus", "name") and e["element"]["name"] == key
+            for e in events[told:]), 3)
+        wait_for(f"the score {points} told", lambda: any(
+            e["element"]["id"] == 38 and e["element"]["name"] == str(points) for e in events[told:]), 3)
+    wrong = L.tiles[(red_tile(s.picture()) + 1) % 36]
+    told = len(events)
+    s.key(wrong[0].lower())
+    s.wait_picture("the game over", lambda q: q.tiles(L.wrong))
+    ending = f"Väärä näppäin {wrong[0]}, pisteet 2"
+    wait_for("the ending told", lambda: any(
+        e["event"] == "focus" and e["element"]["id"] == 41 and e["element"]["name"] == ending
+        for e in events[told:]), 3)
+    tree = s.reader("tree")
+    told = tree["children"][40]
+    check(told["name"] == ending and told["focused"] and tree["focus"] == 41 and tree["bar"]["hidden"],
+          f"after a miss the ending reads {told}, the bar {tree['bar']}, the focus {tree['focus']}")
+    check([c["name"] for c in tree["children"][:36] if c["description"] == "väärä"] == [wrong[0]],
+          "the wrong key is not described \"väärä\"")
+    uia = s.reader("uia")
+    if uia is None:
+        print("no UI Automation here: read through MSAA only")
+    else:
+        check(uia["self"]["name"] == L.caption and len(uia["children"]) >= 36,
+              f"UI Automation reads the window as {uia['self']} with {len(uia['children'])} children")
+    s.key("F1")
+    wait_for("the ending cleared by Start", lambda: s.reader("tree")["children"][40]["hidden"], 5)
+    wait_for("the time-out told", lambda: s.reader("tree")["children"][40]["name"]
+             == "Aika loppui, pisteet 0", 6, interval=0.3)
+    if uia is not None:
+        # Wine's UI Automation finds no focused element from the desktop down: the window says it.
+        window = s.reader("uia")["self"]
+        check(window["focused"], f"after a time-out UI Automation reads the window as {window}")
+
 
 WINE = ["Xvfb", "xdotool", "xwd", "pulseaudio"]
 PLAYED = ["startup", "start", "hit", "miss", "timeout", "sound", "keys_before_start",
@@ -196,3 +312,4 @@ RUNS = [
         timeout=120, serial=READER, when=lambda config: runs_32_bit()),
 ]
 SESSIONS = {"wine": WineSession}
+CASES = cases_of(globals(), __name__)
