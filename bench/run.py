@@ -54,19 +54,13 @@ def fmt(x, digits=2):
 
 
 def start_xvfb():
-    read_fd, write_fd = os.pipe()
-    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-noreset", "-nolisten", "tcp",
-                             "-screen", "0", "1280x800x24"], pass_fds=(write_fd,),
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.close(write_fd)
-    number = b""
-    while not number.endswith(b"\n"):
-        chunk = os.read(read_fd, 16)
-        if not chunk:
-            raise SystemExit("Xvfb did not start")
-        number += chunk
-    os.close(read_fd)
-    return xvfb, ":" + number.decode().strip()
+    """The X server of the parts that start their programs themselves, as the harness starts
+    its own."""
+    env = {}
+    proc = []
+    common.start_xvfb(env, lambda args, **kw: proc.append(subprocess.Popen(args, **kw)) or proc[-1],
+                      "1280x800x24")
+    return proc[0], env["DISPLAY"]
 
 
 def env_with(**extra):
@@ -421,24 +415,6 @@ def wayland_memory():
             "met" if m / x <= 1.25 else "missed", cmd)
 
 
-class ScaledX11Session(x11.X11Session):
-    """The game on Xvfb at a display scale, as Qt takes it from QT_SCALE_FACTOR; no pictures."""
-
-    def __init__(self, scale):
-        super().__init__(game, None, "pulseaudio")
-        self.scale = scale
-
-    def launch(self):
-        self.env["QT_SCALE_FACTOR"] = str(self.scale)
-        self.game = self._spawn([self.game_path], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.window = common.wait_for("the game's window", self._find_window, 10)
-        time.sleep(0.5)
-        self._focus()
-
-    def wait_turn(self):
-        time.sleep(0.5)
-
-
 def kde_scale2_memory():
     """Peak memory at 200 %: on X11 and natively under KWin, each after a Start and two seconds
     of its turn (the bar redrawn every tick), runs alternating."""
@@ -446,7 +422,8 @@ def kde_scale2_memory():
     peaks = {"X11": [], "KWin": []}
     for _ in range(runs):
         for name in peaks:
-            make = (lambda: ScaledX11Session(2)) if name == "X11" else (lambda: wayland.KWinSession(game, 2))
+            make = ((lambda: x11.X11Session(game, None, "pulseaudio", qt_scale=2)) if name == "X11"
+                    else (lambda: wayland.KWinSession(game, 2)))
             with make() as s:
                 s.key("F1")
                 s.wait_turn()

@@ -22,9 +22,14 @@ class X11Session(Session):
     screen = "1024x768x24"
     probe = None  # the bell counter
 
-    def __init__(self, game, xprobe, sound=None, im=None, a11y=False, orca=False):
+    def __init__(self, game, xprobe, sound=None, im=None, a11y=False, orca=False, qt_scale=1):
         super().__init__()
         self.game_path, self.xprobe_path = game, xprobe
+        # A display scale as Qt takes it from QT_SCALE_FACTOR (a benchmark's), on a screen that
+        # holds the larger window.
+        self.scale = qt_scale
+        if qt_scale != 1:
+            self.screen = "1920x1080x24"
         self.im, self.a11y, self.orca = im, a11y or orca, orca
         if orca:
             self.pace = 1.0  # what it says is timed against the game
@@ -45,6 +50,8 @@ class X11Session(Session):
             self.sound = SoundServer(self.sound_kind, os.path.join(self.folder, "sound"))
             self.sound.start()
             self.env = self.sound.client_env(self.env)
+        if self.scale != 1:
+            self.env["QT_SCALE_FACTOR"] = str(self.scale)
         start_xvfb(self.env, self._spawn, self.screen)
         if self.im == "ibus":
             start_ibus(self.env, self.folder, self._spawn)
