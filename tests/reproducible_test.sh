@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds every download a second time, in another folder, with another umask and in another
-# time zone, and checks that each is the same to the byte as the copy the other tests built;
+# time zone (the Debian package without its build-time tests), and checks that each is the same to the byte as the copy the other tests built;
 # where one is not, diffoscope says why.
 #   reproducible_test.sh SOURCE_DIR FIRST_DEB_DIR FIRST_CROSS_ROOT SECOND_ROOT
 set -uo pipefail
@@ -12,7 +12,9 @@ status=0
 (
     umask 077
     export TZ=Pacific/Kiritimati LC_ALL=C.UTF-8
-    SORMIO_PACKAGE_DIR="$second/deb" "$source/tools/package" deb >"$second/deb.log" 2>&1 &&
+    # Without its tests this time: what the build tries must not change what it ships.
+    SORMIO_PACKAGE_DIR="$second/deb" DEB_BUILD_OPTIONS=nocheck "$source/tools/package" deb \
+        >"$second/deb.log" 2>&1 &&
         "$source/tests/cross_build.sh" "$source" "$second" windows64 windows_zip \
             >"$second/windows64.log" 2>&1 &&
         "$source/tests/cross_build.sh" "$source" "$second" windows32 windows_zip windows_installer \
