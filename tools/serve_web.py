@@ -5,6 +5,8 @@
                                         opens the address in the default browser, if any
     serve_web.py --inject FILE DIR      for the test harness: the page runs FILE's script
                                         before its own (where a browser's driver cannot)
+    serve_web.py --max-age SECONDS DIR  lets browsers keep each file for SECONDS, as many
+                                        hosts do
 """
 import functools
 import http.server
@@ -20,6 +22,8 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         ".webmanifest": "application/manifest+json", ".css": "text/css", ".html": "text/html"})
 
     injected = None
+    # Always asked again: the service worker, not the browser's cache, keeps the page offline.
+    cache_control = "no-cache"
 
     def do_GET(self):
         path = self.path.split("?")[0]
@@ -38,8 +42,7 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         self.wfile.write(body)
 
     def end_headers(self):
-        # Always asked again: the service worker, not the browser's cache, keeps the page offline.
-        self.send_header("Cache-Control", "no-cache")
+        self.send_header("Cache-Control", self.cache_control)
         super().end_headers()
 
     def log_message(self, *args):
@@ -52,6 +55,8 @@ def main():
     args = args[1:] if open_browser else args
     if args[:1] == ["--inject"] and len(args) >= 3:
         Handler.injected, args = args[1], args[2:]
+    if args[:1] == ["--max-age"] and len(args) >= 3 and args[1].isdigit():
+        Handler.cache_control, args = f"max-age={args[1]}", args[2:]
     if len(args) not in (1, 2):
         sys.exit(__doc__.strip())
     handler = functools.partial(Handler, directory=args[0])

@@ -80,6 +80,8 @@ def main():
     parser.add_argument("--orca", action="store_true", help="x11: with the accessibility bus and Orca")
     parser.add_argument("--scale", type=float, default=1, help="sway, mutter, kwin: the output's scale")
     parser.add_argument("--gnome", action="store_true", help="mutter: as a GNOME session runs it")
+    parser.add_argument("--forced-colours", action="store_true",
+                        help="chromium, firefox: in a contrast theme (forced colours)")
     parser.add_argument("--dpi", type=int, default=96, help="wine: the screen's dots per inch")
     parser.add_argument("--x86", action="store_true", help="wine: the 32-bit program on 32-bit Windows")
     parser.add_argument("case", nargs="?", choices=sorted(CASES))

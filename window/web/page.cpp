@@ -4,7 +4,7 @@
 // script with the numbers it shares with the module, taken from the module's own declarations.
 //
 //     page OUT_DIR SCRIPT    writes OUT_DIR/index.html, sormio.css, sormio.webmanifest and
-//                            sormio.js (SCRIPT with @CHANGE@ and @TEXT@ filled in)
+//                            sormio.js (SCRIPT with @CHANGE@, @TEXT@ and @LAYOUT@ filled in)
 #include <array>
 #include <cstdio>
 #include <fstream>
@@ -77,6 +77,16 @@ std::string idOf(const Control& c) {
     return c.index < 0 ? std::string(c.name) : std::string(c.name) + std::to_string(c.index);
 }
 
+// A length of the window's, in the unit that the style sheet scales the window by.
+std::string u(double pixels) {
+    std::ostringstream out;
+    out << "calc(" << pixels << "*var(--u))";
+    return out.str();
+}
+
+// The menu bar's height, in the window's pixels.
+constexpr int kMenuHeight = 20;
+
 // Everything but what a script changes: that is set on the elements themselves.
 std::string styleSheet(const WindowDescription& w) {
     std::ostringstream css;
@@ -85,31 +95,43 @@ std::string styleSheet(const WindowDescription& w) {
             << ") format(\"woff2\");font-weight:" << f->weight << ";font-display:block}\n";
     }
     const Menu& menu = w.menu;
-    // The window centred in what the screen shows of the page, which never scrolls (the script
-    // fits the window in where it is larger).
+    const int height = w.clientHeight + kMenuHeight;
+    // The window centred in what the screen shows of the page, which never scrolls, and laid
+    // out smaller where it does not fit, before any script has run: every length below is in
+    // --u, the window's width over its own. The script then puts the edges on whole device
+    // pixels.
     css << "html{background:" << hex(w.background) << ";color-scheme:dark;overflow:hidden}\n"
         << "body{margin:0;position:fixed;inset:0;display:flex;align-items:center;"
            "justify-content:center;overflow:hidden}\n"
         << "*:focus,*:focus-visible{outline:none}\n"
         << "[hidden]{display:none!important}\n"
-        << "#" << w.name << "{position:relative;width:" << w.clientWidth
-        << "px;flex:none;font:12px/20px system-ui,sans-serif;user-select:none;"
-           "-webkit-user-select:none;cursor:default}\n"
-        // A desktop window's menu bar: light, one line, the items below it on demand.
-        << "#menubar{height:20px;background:#f0f0f0;color:#000;display:flex}\n"
+        << "#" << w.name << "{position:relative;width:min(" << w.clientWidth << "px,100vw,100svh*"
+        << w.clientWidth << "/" << height << ");--u:calc(100cqw/" << w.clientWidth
+        << ");container-type:inline-size;flex:none;user-select:none;-webkit-user-select:none;"
+           "cursor:default}\n"
+        // A desktop window's menu bar: light, one line, the items below it on demand. It and
+        // the page around the game take the colours of a player's contrast theme.
+        << "#menubar{height:" << u(kMenuHeight) << ";font:" << u(12) << "/" << u(kMenuHeight)
+        << " system-ui,sans-serif;background:#f0f0f0;color:#000;display:flex}\n"
         << "#menubar button{font:inherit;color:inherit;background:none;border:0;margin:0;"
-           "padding:0 8px;height:20px;text-align:left}\n"
+           "padding:0 "
+        << u(8) << ";height:" << u(kMenuHeight)
+        << ";text-align:left}\n"
         // Where the keyboard is, too: a menu reached by Tab or F10 and walked with the arrows.
         << "#menubar button:hover,#menubar button:focus,#menubar [aria-expanded=true]"
            "{background:#cce4f7}\n"
-        << "#" << menu.name
-        << "-items{position:absolute;top:20px;left:0;z-index:2;"
-           "background:#f0f0f0;border:1px solid #a0a0a0;padding:2px;min-width:180px;"
-           "box-shadow:2px 2px 3px rgba(0,0,0,.4)}\n"
-        << "#" << menu.name << "-items button{display:flex;width:100%;padding:0 8px 0 24px}\n"
-        << "#" << menu.name << "-items kbd{font:inherit;margin-left:auto;padding-left:24px}\n"
-        << "#client{position:relative;overflow:hidden;width:" << w.clientWidth
-        << "px;height:" << w.clientHeight << "px;background:" << hex(w.background) << "}\n"
+        << "#" << menu.name << "-items{position:absolute;top:" << u(kMenuHeight)
+        << ";left:0;z-index:2;background:#f0f0f0;border:1px solid #a0a0a0;padding:2px;min-width:"
+        << u(180) << ";box-shadow:2px 2px 3px rgba(0,0,0,.4)}\n"
+        << "#" << menu.name << "-items button{display:flex;width:100%;padding:0 " << u(8) << " 0 "
+        << u(24) << "}\n"
+        << "#" << menu.name << "-items kbd{font:inherit;margin-left:auto;padding-left:" << u(24)
+        << "}\n"
+        // The play area keeps its own colours in a contrast theme: they are what the game
+        // says (the key to press red, the wrong one blue), as a board's are.
+        << "#client{position:relative;overflow:hidden;width:" << u(w.clientWidth)
+        << ";height:" << u(w.clientHeight) << ";background:" << hex(w.background)
+        << ";forced-color-adjust:none}\n"
         << "#client>#countdown{display:contents}\n"
         << "#client>div,#countdown>div{position:absolute;box-sizing:border-box;display:flex;"
            "align-items:center;justify-content:center;white-space:pre;overflow:hidden}\n"
@@ -127,17 +149,17 @@ std::string styleSheet(const WindowDescription& w) {
             continue;
         }
         const Rect& r = c.geometry;
-        css << "#" << idOf(c) << "{left:" << r.left << "px;top:" << r.top
-            << "px;width:" << (c.kind == ControlKind::Bar ? 0 : r.width) << "px;height:" << r.height
-            << "px;background:";
+        css << "#" << idOf(c) << "{left:" << u(r.left) << ";top:" << u(r.top)
+            << ";width:" << (c.kind == ControlKind::Bar ? "0" : u(r.width))
+            << ";height:" << u(r.height) << ";background:";
         if (c.border) {
             css << hex(w.tileBorder) << ";--fill:" << hex(c.background) << ";z-index:0";
         } else {
             css << hex(c.background);
         }
         if (c.font != nullptr) {
-            css << ";color:" << hex(c.text) << ";font:" << c.font->weight << " " << c.font->pixels()
-                << "px " << familyOf(c.font->face);
+            css << ";color:" << hex(c.text) << ";font:" << c.font->weight << " "
+                << u(c.font->pixels()) << " " << familyOf(c.font->face);
         }
         if (c.name == "Label1") {
             css << ";z-index:1";  // the credit line overlaps the title's last rows
@@ -156,7 +178,11 @@ std::string markup(const WindowDescription& w) {
             "base-uri 'none'; form-action 'none'\">\n"
          << "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
          << "<meta name=\"theme-color\" content=\"" << hex(w.background) << "\">\n"
-         << "<title>" << escaped(w.caption) << "</title>\n"
+         << "<title>" << escaped(w.caption)
+         << "</title>\n"
+         // As the desktop entry says it.
+         << "<meta name=\"description\" content=\"" << escaped(w.caption)
+         << ": paina punaista näppäintä ennen kuin palkki loppuu.\">\n"
          << "<link rel=\"manifest\" href=\"sormio.webmanifest\">\n"
          << "<link rel=\"icon\" href=\"icon-192.png\">\n";
     for (const Font* f : carried(w)) {
@@ -260,7 +286,24 @@ std::string script(std::string text) {
     slots << "{ Score: " << WebWindow::Score << ", SoundItem: " << WebWindow::SoundItem
           << ", Key: " << WebWindow::Key << ", Ending: " << WebWindow::Ending
           << ", TileState: " << WebWindow::TileState << " }";
-    return fill("@CHANGE@", change.str()) && fill("@TEXT@", slots.str()) ? text : std::string();
+    // The window's own lengths, which the script lays out on whole device pixels: the play
+    // area, the menu bar, and each element's left, top, width, height and font size.
+    const WindowDescription& w = windowDescription();
+    std::ostringstream layout;
+    layout << "{ width: " << w.clientWidth << ", height: " << w.clientHeight
+           << ", menu: " << kMenuHeight << ", controls: {";
+    for (const Control& c : w.controls) {
+        if (c.kind != ControlKind::Timer) {
+            const Rect& r = c.geometry;
+            layout << " " << idOf(c) << ": [" << r.left << ", " << r.top << ", " << r.width << ", "
+                   << r.height << ", " << (c.font != nullptr ? c.font->pixels() : 0) << "],";
+        }
+    }
+    layout << " } }";
+    return fill("@CHANGE@", change.str()) && fill("@TEXT@", slots.str()) &&
+                   fill("@LAYOUT@", layout.str())
+               ? text
+               : std::string();
 }
 
 bool write(const std::string& path, const std::string& text) {
@@ -280,7 +323,7 @@ int main(int argc, char** argv) {
     std::ifstream in(argv[2], std::ios::binary);
     const std::string js = script({std::istreambuf_iterator<char>(in), {}});
     if (js.empty()) {
-        std::fprintf(stderr, "page: %s has no @CHANGE@ and @TEXT@ to fill in\n", argv[2]);
+        std::fprintf(stderr, "page: %s has no @CHANGE@, @TEXT@ and @LAYOUT@ to fill in\n", argv[2]);
         return 1;
     }
     const WindowDescription& w = windowDescription();

@@ -6,9 +6,10 @@
 (() => {
     const $ = (id) => document.getElementById(id);
     const TILES = 36;
-    // Written by the build from the module's own declarations.
+    // Written by the build from the module's own declarations, and from the window's.
     const Change = @CHANGE@;
     const Text = @TEXT@;
+    const Layout = @LAYOUT@;
     // Keys that type a character but bring no keypress with them.
     const CONTROL_KEYS = { Escape: "\x1b", Backspace: "\b", Tab: "\t" };
     const decoder = new TextDecoder();
@@ -47,22 +48,11 @@
     const client = $("client");
     const menubar = $("menubar");
     const design = new Map();
-    let menuHeight = 0, clientWidth = 0, clientHeight = 0;
-    let k = 0; // device pixels to the window's pixel while laid out smaller, else 0
-
-    function measure() {
-        menuHeight = menubar.offsetHeight;
-        clientWidth = client.offsetWidth;
-        clientHeight = client.offsetHeight;
-        for (const element of client.querySelectorAll("div[id]:not(#countdown)")) {
-            const style = getComputedStyle(element);
-            design.set(element, {
-                left: parseFloat(style.left), top: parseFloat(style.top),
-                width: parseFloat(style.width), height: parseFloat(style.height),
-                font: parseFloat(style.fontSize), lined: tiles.includes(element),
-            });
-        }
+    for (const [id, [left, top, width, height, font]] of Object.entries(Layout.controls)) {
+        const element = $(id);
+        design.set(element, { left, top, width, height, font, lined: tiles.includes(element) });
     }
+    let k = 0; // device pixels to the window's pixel while laid out smaller, else 0
 
     // From the window's coordinates to whole device pixels.
     const at = (v) => Math.round(v * k);
@@ -79,6 +69,7 @@
             left: px(view.offsetLeft), top: px(view.offsetTop), width: px(width), height: px(height),
         } : { left: "", top: "", width: "", height: "" });
         // Down, the menu and the play area are each rounded up to a whole CSS pixel.
+        const { width: clientWidth, height: clientHeight, menu: menuHeight } = Layout;
         const s = Math.min(width / clientWidth, height / (clientHeight + menuHeight)) < 1
             ? Math.min(width / clientWidth, (height - 1) / (clientHeight + menuHeight)) : 1;
         const dpr = devicePixelRatio;
@@ -104,7 +95,9 @@
             }
         }
         if (k === 0) {
-            application.style.cssText = client.style.cssText = menubar.style.cssText = "";
+            // At its own size, whatever the style sheet guessed from the screen's.
+            client.style.cssText = menubar.style.cssText = "";
+            application.style.cssText = `width: ${px(clientWidth)}`;
         } else {
             // Whole CSS pixels from the corner of the screen: whole device pixels too.
             const w = at(clientWidth), h = at(clientHeight), menu = Math.ceil(menuHeight * s);
@@ -118,7 +111,7 @@
                 transform: `scale(${1 / dpr})`, transformOrigin: "0 0",
             });
             client.style.setProperty("--line", px(Math.max(1, Math.floor(k))));
-            menubar.style.zoom = s;
+            menubar.style.height = px(menu); // its contents scale with the window's width
         }
         changes |= Change.Bar;
         if (game !== null) {
@@ -580,8 +573,13 @@
     });
 
     async function load() {
-        const response = await fetch("sormio.wasm");
-        const module = await WebAssembly.compile(await response.arrayBuffer());
+        // Compiled as it downloads, where the server names it WebAssembly.
+        let module;
+        try {
+            module = await WebAssembly.compileStreaming(fetch("sormio.wasm"));
+        } catch {
+            module = await WebAssembly.compile(await (await fetch("sormio.wasm")).arrayBuffer());
+        }
         // The module runs without a runtime: the page gives it what it asks of the page, and
         // whatever else the compiler's library would import (its exit, on a fault of the
         // program) stops the game with a message instead.
@@ -599,7 +597,6 @@
             game._initialize();
         }
         game.sormio_load(performance.now());
-        measure();
         fit();
         addEventListener("resize", fit);
         window.visualViewport?.addEventListener("resize", fit);
@@ -616,6 +613,7 @@
         throw e;
     });
     if ("serviceWorker" in navigator && location.protocol !== "file:") {
-        navigator.serviceWorker.register("sw.js").catch(() => {});
+        // Its script asked of the server each time, whatever the host's caching headers.
+        navigator.serviceWorker.register("sw.js", { updateViaCache: "none" }).catch(() => {});
     }
 })();

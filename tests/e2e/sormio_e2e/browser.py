@@ -5,6 +5,7 @@ import io
 import json
 import os
 import re
+import shutil
 import signal
 import subprocess
 import sys
@@ -25,8 +26,9 @@ class BrowserSession(CountsTones, Session):
     browser reports them on Linux, pictures from its screenshots of the play area, tones
     recorded from a PulseAudio null sink that the browser plays into."""
 
-    def __init__(self, site, browser, clock_rate=1.0, orca=False):
+    def __init__(self, site, browser, clock_rate=1.0, orca=False, forced_colours=False):
         super().__init__()
+        self.forced_colours = forced_colours
         self.site, self.browser_kind, self.sound_kind = site, browser, "pulseaudio"
         self.clock_rate = clock_rate
         self.screened = False
@@ -42,7 +44,8 @@ class BrowserSession(CountsTones, Session):
 
     @classmethod
     def from_args(cls, args):
-        return cls(args.web, args.session, 1.0 if args.orca else cls.SLOW_MOTION, args.orca)
+        return cls(args.web, args.session, 1.0 if args.orca else cls.SLOW_MOTION, args.orca,
+                   args.forced_colours)
 
     def slowed(self):
         return self.clock_rate < 1
@@ -73,7 +76,8 @@ class BrowserSession(CountsTones, Session):
                 self.browser = drivers.WebKit(self._spawn, self.folder, self.env)
             else:
                 driver = drivers.Chromium if self.browser_kind == "chromium" else drivers.Firefox
-                self.browser = driver(self._spawn, self.folder, self.env, headless=not self.orca)
+                self.browser = driver(self._spawn, self.folder, self.env, headless=not self.orca,
+                                      forced_colours=self.forced_colours)
         except drivers.BrowserError as e:
             raise Failure(str(e))
         # As a player has it: the screen reader runs when the page loads. Not Orca 43 with
@@ -116,6 +120,14 @@ class BrowserSession(CountsTones, Session):
     def launch(self):
         self.started_at = time.monotonic()
         self.browser.navigate(self.url)
+        self.wait_ready()
+
+    def reload(self):
+        """Loads the page again, as a player does, and waits for the new document to be ready."""
+        self.evaluate("window.sormioBefore = 1")
+        self.browser.reload()
+        wait_for("the new document", lambda: self.browser.evaluate("window.sormioBefore === undefined"),
+                 20)
         self.wait_ready()
 
     def wait_ready(self):
@@ -245,39 +257,47 @@ SCREENS = [(390, 844, 3), (844, 390, 3), (768, 1024, 2), (1366, 768, 1), (1920, 
            (3840, 2160, 1)]
 
 
-def case_screens(s):
-    """On every screen the whole window is in view, centred, the page never scrolls, and every
-    tile's lines are the same whole number of device pixels; the window keeps its own size where
-    it fits. Judged from screenshots: the keyboard is found by its lines, and the window's place
-    and scale follow from it."""
+def window_in_view(shot, width, height, dpr):
+    """Where a screenshot of the whole viewport shows the window, found by the keyboard's lines
+    (the window's place and scale follow from it): (left, top, width, height) in device pixels
+    and device pixels to the window's pixel; a failure where it is cut off or not centred."""
     import PIL.Image
     import PIL.ImageChops
     x0, y0 = min(l for _, l, _ in L.tiles), min(t for _, _, t in L.tiles)
     x1 = max(l for _, l, _ in L.tiles) + L.tile_size
+    where = f"at {width} x {height}, {dpr} device pixels to the pixel"
+    lines = PIL.ImageChops.difference(shot, PIL.Image.new("RGB", shot.size, L.border)).convert("L")
+    lines = lines.point(lambda v: 255 if v == 0 else 0)
+    # Rows along the tiles' edges are long runs of the line's colour; text has none.
+    rows = [y for y in range(shot.height)
+            if lines.crop((0, y, shot.width, y + 1)).histogram()[255] >= 8 * L.tile_size * dpr / 3]
+    check(rows, f"no keyboard found {where}")
+    box = lines.crop((0, rows[0], shot.width, rows[-1] + 1)).getbbox()
+    k = (box[2] - box[0]) / (x1 - x0)
+    left, top = box[0] - round(x0 * k), rows[0] - round(y0 * k)
+    w, h = round(L.client_w * k), round(L.client_h * k)
+    menu = round(20 * k)
+    check(left >= 0 and top - menu >= 0 and left + w <= shot.width and top + h <= shot.height,
+          f"the window is cut off {where}: {w} x {h} device pixels at ({left}, {top})")
+    # Centred to a CSS pixel: the window is placed on whole ones.
+    check(abs(left - (shot.width - left - w)) <= 2 * dpr and abs(top - menu - (shot.height - top - h)) <= 2 * dpr,
+          f"the window is not centred {where}: at ({left}, {top}) of {shot.size}")
+    if L.client_w <= width and L.client_h + 20 <= height:
+        check(abs(k - dpr) < 0.01, f"the window is scaled by {k / dpr:.3f} {where}, where it fits")
+    return left, top, w, h, k
+
+
+def case_screens(s):
+    """On every screen the whole window is in view, centred, the page never scrolls, and every
+    tile's lines are the same whole number of device pixels; the window keeps its own size where
+    it fits. Judged from screenshots."""
     for width, height, dpr in SCREENS:
         where = f"at {width} x {height}, {dpr} device pixels to the pixel"
         if not s.use_screen(width, height, dpr):
             print(f"{where}: not tried, the browser's window cannot be made so small")
             continue
         shot = s.screen()
-        lines = PIL.ImageChops.difference(shot, PIL.Image.new("RGB", shot.size, L.border)).convert("L")
-        lines = lines.point(lambda v: 255 if v == 0 else 0)
-        # Rows along the tiles' edges are long runs of the line's colour; text has none.
-        rows = [y for y in range(shot.height)
-                if lines.crop((0, y, shot.width, y + 1)).histogram()[255] >= 8 * L.tile_size * dpr / 3]
-        check(rows, f"no keyboard found {where}")
-        box = lines.crop((0, rows[0], shot.width, rows[-1] + 1)).getbbox()
-        k = (box[2] - box[0]) / (x1 - x0)
-        left, top = box[0] - round(x0 * k), rows[0] - round(y0 * k)
-        w, h = round(L.client_w * k), round(L.client_h * k)
-        menu = round(20 * k)
-        check(left >= 0 and top - menu >= 0 and left + w <= shot.width and top + h <= shot.height,
-              f"the window is cut off {where}: {w} x {h} device pixels at ({left}, {top})")
-        # Centred to a CSS pixel: the window is placed on whole ones.
-        check(abs(left - (shot.width - left - w)) <= 2 * dpr and abs(top - menu - (shot.height - top - h)) <= 2 * dpr,
-              f"the window is not centred {where}: at ({left}, {top}) of {shot.size}")
-        if L.client_w <= width and L.client_h + 20 <= height:
-            check(abs(k - dpr) < 0.01, f"the window is scaled by {k / dpr:.3f} {where}, where it fits")
+        left, top, w, h, k = window_in_view(shot, width, height, dpr)
         client = shot.crop((left, top, left + w, top + h))
         p = Picture(ppm=b"P6 %d %d 255\n" % client.size + client.tobytes(), scale=k)
         edges = border_edges(p)
@@ -287,6 +307,86 @@ def case_screens(s):
                              "(document.scrollingElement)")
         check(not scrolls, f"the page scrolls {where}")
         print(f"{where}: {w} x {h} device pixels, lines {edges[(0, 'left')]}")
+
+
+def case_first_paint(s):
+    """Before its script has run, the page already shows the whole window in view and centred,
+    on a phone and on a 4K monitor: nothing moves into view once the script comes."""
+    s.browser.hold_back("sormio.js")
+    for width, height, dpr in ((390, 844, 3), (3840, 2160, 1)):
+        s.use_screen(width, height, dpr)
+        s.evaluate("window.sormioBefore = 1")
+        s.browser.navigate(s.url)
+        wait_for("the page's fonts", lambda: s.evaluate(
+            "window.sormioBefore === undefined && document.readyState !== 'loading' && "
+            "document.fonts.ready.then(() => document.fonts.status === 'loaded')"), 10)
+        check(s.evaluate("document.documentElement.dataset.ready === undefined"),
+              "the page's script ran")
+        left, top, w, h, _ = window_in_view(s.screen(), width, height, dpr)
+        print(f"first paint at {width} x {height}, {dpr} device pixels to the pixel: "
+              f"{w} x {h} device pixels at ({left}, {top})")
+
+
+def case_forced_colours(s):
+    """In a contrast theme, where the browser forces a page's colours, the play area keeps the
+    game's own: after Start one tile red apart from the rest, the tiles' lines and the bar drawn;
+    after a wrong key that tile blue apart from both. The menu takes the theme's colours."""
+    check(s.evaluate("matchMedia('(forced-colors: active)').matches"), "no forced colours here")
+    p = start_turn(s)
+    edges = border_edges(p)
+    check(all(edges.values()), f"the tiles' lines are gone in {sum(not e for e in edges.values())} places")
+    target = red_tile(p)
+    wrong = (target + 1) % 36
+    s.key(L.tiles[wrong][0].lower())
+    p = s.wait_picture("the game over", lambda q: q.tiles(L.wrong))
+    check(p.tiles(L.wrong) == [wrong] and p.tiles(L.target) == [target],
+          f"the wrong key {p.tiles(L.wrong)} and the target {p.tiles(L.target)}")
+    menu = s.evaluate("getComputedStyle(document.getElementById('menubar')).backgroundColor")
+    check(menu != "rgb(240, 240, 240)", "the menu keeps its own colours in a contrast theme")
+
+
+def case_new_release(s):
+    """A returning player has the new release within two loads, from a host whose caching
+    headers let the browser keep the old one's files for an hour: the page's worker keeps one
+    release's files, the new one's alone once it is in place."""
+    site = os.path.join(s.folder, "site")
+    shutil.copytree(s.site, site)
+    os.killpg(s.server.pid, signal.SIGTERM)
+    s.server.wait()
+    s.server = s._spawn([sys.executable, SERVE_WEB, "--max-age", "3600", site],
+                        stdout=subprocess.PIPE, text=True)
+    s.url = s.server.stdout.readline().strip()
+    s.launch()
+    wait_for("the worker", lambda: s.evaluate("!!navigator.serviceWorker.controller"), 10)
+    s.reload()  # played again from the worker's cache
+    old = s.evaluate("caches.keys().then(k => k.join())")
+    # The next release: another page and script, and the worker of another list of files.
+    for name, before, after in (("index.html", "<head>", '<head>\n<meta name="release" content="next">'),
+                                ("sormio.js", '"use strict";', '"use strict";\nwindow.sormioRelease = "next";'),
+                                ("sw.js", old, old + "-next")):
+        path = os.path.join(site, name)
+        with open(path) as f:
+            text = f.read()
+        check(before in text, f"{name} is not as the build writes it")
+        with open(path, "w") as f:
+            f.write(text.replace(before, after, 1))
+    shown = "!!document.querySelector('meta[name=release]') && window.sormioRelease === 'next'"
+    for load in (1, 2):
+        s.reload()
+        if s.evaluate(shown):
+            break
+        if load == 1:  # the new worker, which the load found, in place
+            wait_for("the next release's worker", lambda: s.evaluate(
+                f"caches.keys().then(k => !k.includes({old!r}))"), 20)
+    else:
+        raise Failure("the new release's page not shown after two loads")
+    kept = s.evaluate("caches.keys().then(k => k.join())")
+    check(kept == old + "-next", f"the worker keeps {kept!r}")
+    for name, mark in (("./", 'name="release"'), ("sormio.js", "sormioRelease")):
+        text = s.evaluate(f"caches.open({kept!r}).then(c => c.match({name!r})).then(r => r.text())")
+        check(mark in text, f"the new release's cache holds the old release's {name}")
+    print(f"the new release shown at load {load}")
+    case_hit(s)
 
 
 def case_touch(s):
@@ -418,8 +518,7 @@ def case_offline(s):
         "caches.keys().then(k => k.length > 0))"), 10)
     os.killpg(s.server.pid, signal.SIGTERM)
     s.server.wait()
-    s.browser.reload()
-    s.wait_ready()
+    s.reload()
     check(s.evaluate("!!navigator.serviceWorker.controller"), "the page did not come from its cache")
     case_hit(s)
 
@@ -430,12 +529,18 @@ RUNS = [
     # recording a machine kept busy by other browsers would break up.
     Run("chromium", "chromium", [],
         ["startup", "start", "hit", "miss", "timeout", "sound", "keys_before_start", "dead_keys",
-         "tones", "page", "offline", "no_audio", "screens", "touch"], labels=["e2e", "web"], needs=["chromium", *WEB],
-        builds=["web"], fixtures=["web"], timeout=120, serial=["tones"]),
+         "tones", "page", "offline", "new_release", "first_paint", "no_audio", "screens", "touch"],
+        labels=["e2e", "web"], needs=["chromium", *WEB], builds=["web"], fixtures=["web"],
+        timeout=120, serial=["tones"]),
     Run("firefox", "firefox", [], ["startup", "hit", "miss", "keys_before_start", "page", "no_audio",
                                    "screens"],
         labels=["e2e", "web"], needs=["firefox-esr", *WEB], builds=["web"], fixtures=["web"],
         timeout=120),
+    # In a contrast theme: Chromium's forced colours as Windows' themes set them, and Firefox
+    # overriding the page's colours with its own.
+    *(Run(kind, kind, ["--forced-colours"], ["forced_colours"],
+          labels=["e2e", "web"], needs=[browser, *WEB], builds=["web"], fixtures=["web"], timeout=120)
+      for kind, browser in (("chromium", "chromium"), ("firefox", "firefox-esr"))),
 ]
 # Safari's engine, as Debian has it: WebKitGTK's browser shown on an X server of its own.
 RUNS.append(Run("webkit", "webkit", [], ["startup", "hit", "miss", "timeout", "keys_before_start",

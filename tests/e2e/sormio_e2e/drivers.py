@@ -126,7 +126,7 @@ class Chromium(Remote):
     """Chromium over the DevTools protocol, one page; on the X server of env, handing its
     pages to screen readers, unless headless."""
 
-    def __init__(self, spawn, folder, env, headless=True):
+    def __init__(self, spawn, folder, env, headless=True, forced_colours=False):
         profile = os.path.join(folder, "chromium")
         os.makedirs(profile)
         # Shown as an app's window: no address bar to take the keyboard focus from the page.
@@ -165,6 +165,9 @@ class Chromium(Remote):
         self.page("Page.addScriptToEvaluateOnNewDocument", source=TONE_LOG)
         self.page("Page.bringToFront")
         self.page("Emulation.setFocusEmulationEnabled", enabled=True)
+        if forced_colours:  # as a contrast theme of Windows has it
+            self.page("Emulation.setEmulatedMedia",
+                      features=[{"name": "forced-colors", "value": "active"}])
 
     def call(self, method, session=None, **params):
         message = {"method": method, "params": params}
@@ -210,6 +213,13 @@ class Chromium(Remote):
                   deviceScaleFactor=scale, mobile=touch)
         self.page("Emulation.setTouchEmulationEnabled", enabled=touch, maxTouchPoints=5)
 
+    def hold_back(self, name):
+        """The page's requests for the file `name` are never answered, its worker's cache
+        passed by."""
+        self.page("Network.enable")
+        self.page("Network.setBypassServiceWorker", bypass=True)
+        self.page("Fetch.enable", patterns=[{"urlPattern": "*/" + name}])
+
     def tap(self, x, y):
         self.page("Input.dispatchTouchEvent", type="touchStart", touchPoints=[{"x": x, "y": y}])
         self.page("Input.dispatchTouchEvent", type="touchEnd", touchPoints=[])
@@ -245,7 +255,7 @@ class Firefox(Remote):
     KEYS = {"F1": "\ue031", "F3": "\ue033", "F10": "\ue03a", "Enter": "\ue007", "Escape": "\ue00c",
             "Backspace": "\ue003", "ArrowDown": "\ue015", "Tab": "\ue004"}
 
-    def __init__(self, spawn, folder, env, headless=True):
+    def __init__(self, spawn, folder, env, headless=True, forced_colours=False):
         profile = os.path.join(folder, "firefox")
         os.makedirs(profile)
         with open(os.path.join(profile, "user.js"), "w") as f:
@@ -254,7 +264,9 @@ class Firefox(Remote):
                                 ("toolkit.telemetry.reportingpolicy.firstRun", "false"),
                                 ("browser.startup.homepage_override.mstone", '"ignore"'),
                                 ("app.update.disabledForTesting", "true"),
-                                ("media.autoplay.default", "0")):
+                                ("media.autoplay.default", "0"),
+                                # The page's colours overridden by the player's, always.
+                                *[("browser.display.document_color_use", "2")] * forced_colours):
                 f.write(f'user_pref("{pref}", {value});\n')
         log = os.path.join(folder, "firefox.log")
         self.proc = spawn(["firefox-esr", *(["--headless"] if headless else []), "--no-remote", "--profile", profile,
