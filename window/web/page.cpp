@@ -77,12 +77,25 @@ std::string idOf(const Control& c) {
     return c.index < 0 ? std::string(c.name) : std::string(c.name) + std::to_string(c.index);
 }
 
-// A length of the window's, in the unit that the style sheet scales the window by.
-std::string u(double pixels) {
+// A length of the window's in the units that the style sheet lays it out in: --w CSS pixels
+// (the menu bar's), --u device pixels (the play area's, shown at one CSS pixel to the device
+// pixel as the script lays it out) to the window's pixel.
+std::string cssLength(double pixels) {
+    std::ostringstream out;
+    out << "calc(" << pixels << "*var(--w))";
+    return out.str();
+}
+
+std::string deviceLength(double pixels) {
     std::ostringstream out;
     out << "calc(" << pixels << "*var(--u))";
     return out.str();
 }
+
+// The device pixels to the CSS pixel that screens commonly have, which a style sheet can only
+// ask one by one.
+constexpr std::array<double, 13> kPixelRatios{1.25, 1.5, 1.75, 2, 2.25, 2.5, 2.625,
+                                              2.75, 3,   3.5,  4, 4.5,  5};
 
 // The menu bar's height, in the window's pixels.
 constexpr int kMenuHeight = 20;
@@ -96,42 +109,50 @@ std::string styleSheet(const WindowDescription& w) {
     }
     const Menu& menu = w.menu;
     const int height = w.clientHeight + kMenuHeight;
+    const auto m = cssLength;
     // The window centred in what the screen shows of the page, which never scrolls, and laid
-    // out smaller where it does not fit, before any script has run: every length below is in
-    // --u, the window's width over its own. The script then puts the edges on whole device
-    // pixels.
+    // out smaller where it does not fit, before any script has run: --w is the window's width
+    // over its own, and the play area is laid out in device pixels as the script lays it out,
+    // which then only rounds its edges to whole ones.
+    css << ":root{--dpr:1}\n";
+    for (const double ratio : kPixelRatios) {
+        css << "@media (resolution:" << ratio << "dppx){:root{--dpr:" << ratio << "}}\n";
+    }
     css << "html{background:" << hex(w.background) << ";color-scheme:dark;overflow:hidden}\n"
         << "body{margin:0;position:fixed;inset:0;display:flex;align-items:center;"
            "justify-content:center;overflow:hidden}\n"
         << "*:focus,*:focus-visible{outline:none}\n"
         << "[hidden]{display:none!important}\n"
         << "#" << w.name << "{position:relative;width:min(" << w.clientWidth << "px,100vw,100svh*"
-        << w.clientWidth << "/" << height << ");--u:calc(100cqw/" << w.clientWidth
-        << ");container-type:inline-size;flex:none;user-select:none;-webkit-user-select:none;"
-           "cursor:default}\n"
+        << w.clientWidth << "/" << height << ");aspect-ratio:" << w.clientWidth << "/" << height
+        << ";--w:calc(100cqw/" << w.clientWidth
+        << ");--u:calc(var(--w)*var(--dpr));container-type:inline-size;flex:none;"
+           "user-select:none;-webkit-user-select:none;cursor:default}\n"
         // A desktop window's menu bar: light, one line, the items below it on demand. It and
         // the page around the game take the colours of a player's contrast theme.
-        << "#menubar{height:" << u(kMenuHeight) << ";font:" << u(12) << "/" << u(kMenuHeight)
+        << "#menubar{height:" << m(kMenuHeight) << ";font:" << m(12) << "/" << m(kMenuHeight)
         << " system-ui,sans-serif;background:#f0f0f0;color:#000;display:flex}\n"
         << "#menubar button{font:inherit;color:inherit;background:none;border:0;margin:0;"
            "padding:0 "
-        << u(8) << ";height:" << u(kMenuHeight)
+        << m(8) << ";height:" << m(kMenuHeight)
         << ";text-align:left}\n"
         // Where the keyboard is, too: a menu reached by Tab or F10 and walked with the arrows.
         << "#menubar button:hover,#menubar button:focus,#menubar [aria-expanded=true]"
            "{background:#cce4f7}\n"
-        << "#" << menu.name << "-items{position:absolute;top:" << u(kMenuHeight)
+        << "#" << menu.name << "-items{position:absolute;top:" << m(kMenuHeight)
         << ";left:0;z-index:2;background:#f0f0f0;border:1px solid #a0a0a0;padding:2px;min-width:"
-        << u(180) << ";box-shadow:2px 2px 3px rgba(0,0,0,.4)}\n"
-        << "#" << menu.name << "-items button{display:flex;width:100%;padding:0 " << u(8) << " 0 "
-        << u(24) << "}\n"
-        << "#" << menu.name << "-items kbd{font:inherit;margin-left:auto;padding-left:" << u(24)
+        << m(180) << ";box-shadow:2px 2px 3px rgba(0,0,0,.4)}\n"
+        << "#" << menu.name << "-items button{display:flex;width:100%;padding:0 " << m(8) << " 0 "
+        << m(24) << "}\n"
+        << "#" << menu.name << "-items kbd{font:inherit;margin-left:auto;padding-left:" << m(24)
         << "}\n"
         // The play area keeps its own colours in a contrast theme: they are what the game
         // says (the key to press red, the wrong one blue), as a board's are.
-        << "#client{position:relative;overflow:hidden;width:" << u(w.clientWidth)
-        << ";height:" << u(w.clientHeight) << ";background:" << hex(w.background)
-        << ";forced-color-adjust:none}\n"
+        << "#client{position:absolute;left:0;top:" << m(kMenuHeight)
+        << ";overflow:hidden;width:" << deviceLength(w.clientWidth)
+        << ";height:" << deviceLength(w.clientHeight)
+        << ";transform:scale(calc(1/var(--dpr)));transform-origin:0 0;background:"
+        << hex(w.background) << ";forced-color-adjust:none}\n"
         << "#client>#countdown{display:contents}\n"
         << "#client>div,#countdown>div{position:absolute;box-sizing:border-box;display:flex;"
            "align-items:center;justify-content:center;white-space:pre;overflow:hidden}\n"
@@ -149,9 +170,9 @@ std::string styleSheet(const WindowDescription& w) {
             continue;
         }
         const Rect& r = c.geometry;
-        css << "#" << idOf(c) << "{left:" << u(r.left) << ";top:" << u(r.top)
-            << ";width:" << (c.kind == ControlKind::Bar ? "0" : u(r.width))
-            << ";height:" << u(r.height) << ";background:";
+        css << "#" << idOf(c) << "{left:" << deviceLength(r.left) << ";top:" << deviceLength(r.top)
+            << ";width:" << (c.kind == ControlKind::Bar ? "0" : deviceLength(r.width))
+            << ";height:" << deviceLength(r.height) << ";background:";
         if (c.border) {
             css << hex(w.tileBorder) << ";--fill:" << hex(c.background) << ";z-index:0";
         } else {
@@ -159,7 +180,7 @@ std::string styleSheet(const WindowDescription& w) {
         }
         if (c.font != nullptr) {
             css << ";color:" << hex(c.text) << ";font:" << c.font->weight << " "
-                << u(c.font->pixels()) << " " << familyOf(c.font->face);
+                << deviceLength(c.font->pixels()) << " " << familyOf(c.font->face);
         }
         if (c.name == "Label1") {
             css << ";z-index:1";  // the credit line overlaps the title's last rows

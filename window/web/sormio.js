@@ -37,14 +37,16 @@
     const soundItem = $("mnusound").firstElementChild;
     const field = $("typing");
 
-    // The whole window in view on any screen, centred: where it does not fit at its own size it
-    // is laid out smaller, on whole device pixels as the desktop windows are at fractional
+    // The whole window in view on any screen, centred, and laid out smaller where it does not
+    // fit at its own size, on whole device pixels as the desktop windows are at fractional
     // scales. The play area is laid out in device pixels (and shown at one CSS pixel to the
     // device pixel): each edge is the window's coordinate rounded to a device pixel, and a
     // tile's lines (its background, the colour drawn inside them) are as many whole device
     // pixels thick, from its left and top edges and those of the next, which share its right and
     // bottom line. One scale for the whole would put some lines between device pixels and blur
-    // them, and a browser lays out fractions of a CSS pixel only to its own precision.
+    // them, and a browser lays out fractions of a CSS pixel only to its own precision. The style
+    // sheet has laid it out so already, unrounded, before this runs: nothing moves but by a
+    // fraction of a pixel.
     const client = $("client");
     const menubar = $("menubar");
     const design = new Map();
@@ -52,7 +54,7 @@
         const element = $(id);
         design.set(element, { left, top, width, height, font, lined: tiles.includes(element) });
     }
-    let k = 0; // device pixels to the window's pixel while laid out smaller, else 0
+    let k = 1; // device pixels to the window's pixel
 
     // From the window's coordinates to whole device pixels.
     const at = (v) => Math.round(v * k);
@@ -73,13 +75,9 @@
         const s = Math.min(width / clientWidth, height / (clientHeight + menuHeight)) < 1
             ? Math.min(width / clientWidth, (height - 1) / (clientHeight + menuHeight)) : 1;
         const dpr = devicePixelRatio;
-        k = s < 1 ? s * dpr : 0;
+        k = s * dpr;
         for (const [element, r] of design) {
             const style = element.style;
-            if (k === 0) {
-                style.left = style.top = style.width = style.height = style.fontSize = "";
-                continue;
-            }
             style.left = px(at(r.left));
             style.top = px(at(r.top));
             style.fontSize = px(r.font * k);
@@ -94,25 +92,21 @@
                 }
             }
         }
-        if (k === 0) {
-            // At its own size, whatever the style sheet guessed from the screen's.
-            client.style.cssText = menubar.style.cssText = "";
-            application.style.cssText = `width: ${px(clientWidth)}`;
-        } else {
-            // Whole CSS pixels from the corner of the screen: whole device pixels too.
-            const w = at(clientWidth), h = at(clientHeight), menu = Math.ceil(menuHeight * s);
-            const across = Math.ceil(w / dpr), down = menu + Math.ceil(h / dpr);
-            Object.assign(application.style, {
-                position: "absolute", left: px(Math.max(0, Math.floor((width - across) / 2))),
-                top: px(Math.max(0, Math.floor((height - down) / 2))), width: px(across), height: px(down),
-            });
-            Object.assign(client.style, {
-                position: "absolute", left: "0", top: px(menu), width: px(w), height: px(h),
-                transform: `scale(${1 / dpr})`, transformOrigin: "0 0",
-            });
-            client.style.setProperty("--line", px(Math.max(1, Math.floor(k))));
-            menubar.style.height = px(menu); // its contents scale with the window's width
-        }
+        // Whole CSS pixels from the corner of the screen: whole device pixels too.
+        const w = at(clientWidth), h = at(clientHeight), menu = Math.ceil(menuHeight * s);
+        const across = Math.ceil(w / dpr), down = menu + Math.ceil(h / dpr);
+        Object.assign(application.style, {
+            position: "absolute", left: px(Math.max(0, Math.floor((width - across) / 2))),
+            top: px(Math.max(0, Math.floor((height - down) / 2))), width: px(across), height: px(down),
+        });
+        Object.assign(client.style, {
+            top: px(menu), width: px(w), height: px(h), transform: `scale(${1 / dpr})`,
+        });
+        client.style.setProperty("--line", px(Math.max(1, Math.floor(k))));
+        // Its own lengths zoomed, where the style sheet scaled them: its text is then the size
+        // that a browser's reading aids take it for.
+        menubar.style.setProperty("--w", "1px");
+        menubar.style.zoom = menu / menuHeight;
         changes |= Change.Bar;
         if (game !== null) {
             wantFrame();
@@ -120,7 +114,7 @@
     }
 
     function barWidth(width) {
-        return k === 0 ? px(width) : width > 0 ? px(span(design.get(bar).left, width)) : "0px";
+        return width > 0 ? px(span(design.get(bar).left, width)) : "0px";
     }
 
     function text(which) {
