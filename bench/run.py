@@ -2,11 +2,13 @@
 """Runs every benchmark of the game and prints one table (markdown).
 
     run.py BUILD_DIR [--quick] [PART ...]
-        PART: startup fonts turns latency pace wayland kde2 windows web beeps idle
+        PART: startup fonts turns latency pace wayland kde2 windows web lighthouse beeps idle
 
 The windows part runs the Windows programs that tools/bench cross-builds (BUILD_DIR-windows,
 64-bit with the benchmarks, and BUILD_DIR-windows32 with the installer of both) under Wine.
-The web part plays the page that tools/bench builds into BUILD_DIR-web/web in headless Chromium.
+The web part plays the page that tools/bench builds into BUILD_DIR-web/web in headless Chromium,
+and has Lighthouse judge it (the lighthouse part alone), which it installs from npm, pinned, into
+bench-tools beside BUILD_DIR.
 The fonts part compares the game with the program built from the same source carrying the
 whole font files (BUILD_DIR-fullfonts, which tools/bench builds with -DSORMIO_FONT_SUBSET=OFF).
 
@@ -30,6 +32,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from sormio_e2e import browser, cases, common, wayland, wine, x11  # noqa: E402
 from sormio_e2e.sound_server import SoundServer  # noqa: E402
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import web_site_check  # noqa: E402
 
 build = os.path.abspath(sys.argv[1])
@@ -788,6 +791,36 @@ def web():
     shutil.rmtree(static, ignore_errors=True)
 
 
+def lighthouse_rows():
+    """Lighthouse's scores and timings for the page, on its simulated slow phone and on a
+    desktop (bench/lighthouse.py), medians of runs."""
+    import lighthouse
+    site = os.path.join(build + "-web", "web")
+    program = lighthouse.install(os.path.join(os.path.dirname(build), "bench-tools"))
+    runs = 1 if quick else 3
+    for preset, targets in (("mobile", {"performance": 0.99}), ("desktop", {"performance": 0.99})):
+        found = lighthouse.medians(program, [site], preset, runs)[site]
+        cmd = (f"Lighthouse {lighthouse.VERSION}, {preset} preset, Debian's headless Chromium, "
+               f"tools/serve_web.py, {runs} runs")
+        m = {name: statistics.median(values) for name, values in found.items()}
+        scores = " / ".join(fmt(m[c]) for c in lighthouse.CATEGORIES)
+        met = m["performance"] >= targets["performance"] and all(
+            m[c] == 1 for c in lighthouse.CATEGORIES[1:])
+        row(f"Web ({preset}): Lighthouse performance / accessibility / best practices / SEO",
+            scores, "", "", "≥ 0.99 / 1 / 1 / 1", "met" if met else "missed", cmd)
+        row(f"Web ({preset}): first contentful paint / speed index / largest contentful paint (ms)",
+            " / ".join(fmt(m[n], 0) for n in ("first contentful paint", "speed index",
+                                               "largest contentful paint")), "", "", "", "", cmd)
+        row(f"Web ({preset}): total blocking time; longest task (ms)",
+            f"{m['total blocking time']:.0f}; {m['longest task']:.0f}", "",
+            f"{max(found['total blocking time']):.0f}; {max(found['longest task']):.0f}",
+            "< 50; ≤ 50", "met" if m["total blocking time"] < 50 and m["longest task"] <= 50
+            else "missed", cmd)
+        row(f"Web ({preset}): cumulative layout shift", fmt(m["cumulative layout shift"], 3), "",
+            fmt(max(found["cumulative layout shift"]), 3), "0",
+            "met" if m["cumulative layout shift"] == 0 else "missed", cmd)
+
+
 def main():
     # Parts by name, for a quick look at some: run.py BUILD_DIR [--quick] [startup turns ...]
     only = set(a for a in sys.argv[2:] if not a.startswith("--"))
@@ -809,6 +842,8 @@ def main():
         if wanted("web"):
             web()
             web_tones()
+        if wanted("web") or wanted("lighthouse"):
+            lighthouse_rows()
         if wanted("turns"):
             turns()
         if wanted("latency"):

@@ -591,10 +591,6 @@
             game._initialize();
         }
         game.sormio_load(performance.now());
-        fit();
-        addEventListener("resize", fit);
-        window.visualViewport?.addEventListener("resize", fit);
-        window.visualViewport?.addEventListener("scroll", fit);
         draw();
         // The game takes the focus: a screen reader switches to the mode in which keys reach
         // the page as the focus comes to an application.
@@ -602,6 +598,11 @@
         document.documentElement.dataset.ready = "";
     }
 
+    // Laid out on whole device pixels at once, in a task of its own, while the module loads.
+    fit();
+    addEventListener("resize", fit);
+    window.visualViewport?.addEventListener("resize", fit);
+    window.visualViewport?.addEventListener("scroll", fit);
     load().catch((e) => {
         document.title += " (" + e.message + ")";
         throw e;
