@@ -311,16 +311,16 @@ std::string script(std::string text) {
     // area, the menu bar, and each element's left, top, width, height and font size.
     const WindowDescription& w = windowDescription();
     std::ostringstream layout;
-    layout << "{ width: " << w.clientWidth << ", height: " << w.clientHeight
-           << ", menu: " << kMenuHeight << ", controls: {";
+    layout << "{width:" << w.clientWidth << ",height:" << w.clientHeight << ",menu:" << kMenuHeight
+           << ",controls:{";
     for (const Control& c : w.controls) {
         if (c.kind != ControlKind::Timer) {
             const Rect& r = c.geometry;
-            layout << " " << idOf(c) << ": [" << r.left << ", " << r.top << ", " << r.width << ", "
-                   << r.height << ", " << (c.font != nullptr ? c.font->pixels() : 0) << "],";
+            layout << idOf(c) << ":[" << r.left << "," << r.top << "," << r.width << "," << r.height
+                   << "," << (c.font != nullptr ? c.font->pixels() : 0) << "],";
         }
     }
-    layout << " } }";
+    layout << "}}";
     return fill("@CHANGE@", change.str()) && fill("@TEXT@", slots.str()) &&
                    fill("@LAYOUT@", layout.str())
                ? text
