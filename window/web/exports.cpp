@@ -14,7 +14,7 @@ namespace {
 
 std::unique_ptr<sormio::WebWindow> window;
 // Where the page writes the characters of a key press before handing them over.
-char32_t textBuffer[64];
+char32_t textBuffer[sormio::WebWindow::kTextBufferLength];
 std::string text;
 
 std::int64_t ns(double ms) {

@@ -4,7 +4,8 @@
 // script with the numbers it shares with the module, taken from the module's own declarations.
 //
 //     page OUT_DIR SCRIPT    writes OUT_DIR/index.html, sormio.css, sormio.webmanifest and
-//                            sormio.js (SCRIPT with @CHANGE@, @TEXT@ and @LAYOUT@ filled in)
+//                            sormio.js (SCRIPT with @CHANGE@, @TEXT@, @PAGE@ and @LAYOUT@ filled
+//                            in)
 #include <array>
 #include <cstdio>
 #include <fstream>
@@ -97,6 +98,13 @@ std::string deviceLength(double pixels) {
 constexpr std::array<double, 13> kPixelRatios{1.25, 1.5, 1.75, 2, 2.25, 2.5, 2.625,
                                               2.75, 3,   3.5,  4, 4.5,  5};
 
+// The page's own elements beside the window's controls, named once for the markup, the style
+// sheet and the script.
+constexpr std::string_view kClient = "client";
+constexpr std::string_view kMenuBar = "menubar";
+constexpr std::string_view kEnding = "ending";
+constexpr std::string_view kTyping = "typing";
+
 // The menu bar's height, in the window's pixels.
 constexpr int kMenuHeight = 20;
 
@@ -130,15 +138,16 @@ std::string styleSheet(const WindowDescription& w) {
            "user-select:none;-webkit-user-select:none;cursor:default}\n"
         // A desktop window's menu bar: light, one line, the items below it on demand. It and
         // the page around the game take the colours of a player's contrast theme.
-        << "#menubar{height:" << m(kMenuHeight) << ";font:" << m(12) << "/" << m(kMenuHeight)
-        << " system-ui,sans-serif;background:#f0f0f0;color:#000;display:flex}\n"
-        << "#menubar button{font:inherit;color:inherit;background:none;border:0;margin:0;"
+        << "#" << kMenuBar << "{height:" << m(kMenuHeight) << ";font:" << m(12) << "/"
+        << m(kMenuHeight) << " system-ui,sans-serif;background:#f0f0f0;color:#000;display:flex}\n"
+        << "#" << kMenuBar
+        << " button{font:inherit;color:inherit;background:none;border:0;margin:0;"
            "padding:0 "
         << m(8) << ";height:" << m(kMenuHeight)
         << ";text-align:left}\n"
         // Where the keyboard is, too: a menu reached by Tab or F10 and walked with the arrows.
-        << "#menubar button:hover,#menubar button:focus,#menubar [aria-expanded=true]"
-           "{background:#cce4f7}\n"
+        << "#" << kMenuBar << " button:hover,#" << kMenuBar << " button:focus,#" << kMenuBar
+        << " [aria-expanded=true]{background:#cce4f7}\n"
         << "#" << menu.name << "-items{position:absolute;top:" << m(kMenuHeight)
         << ";left:0;z-index:2;background:#f0f0f0;border:1px solid #a0a0a0;padding:2px;min-width:"
         << m(180) << ";box-shadow:2px 2px 3px rgba(0,0,0,.4)}\n"
@@ -148,23 +157,25 @@ std::string styleSheet(const WindowDescription& w) {
         << "}\n"
         // The play area keeps its own colours in a contrast theme: they are what the game
         // says (the key to press red, the wrong one blue), as a board's are.
-        << "#client{position:absolute;left:0;top:" << m(kMenuHeight)
+        << "#" << kClient << "{position:absolute;left:0;top:" << m(kMenuHeight)
         << ";overflow:hidden;width:" << deviceLength(w.clientWidth)
         << ";height:" << deviceLength(w.clientHeight)
         << ";transform:scale(calc(1/var(--dpr)));transform-origin:0 0;background:"
         << hex(w.background) << ";forced-color-adjust:none}\n"
-        << "#client>#countdown{display:contents}\n"
-        << "#client>div,#countdown>div{position:absolute;box-sizing:border-box;display:flex;"
+        << "#" << kClient << ">#countdown{display:contents}\n"
+        << "#" << kClient
+        << ">div,#countdown>div{position:absolute;box-sizing:border-box;display:flex;"
            "align-items:center;justify-content:center;white-space:pre;overflow:hidden}\n"
         // A tile's lines are its background, the colour inside them drawn over it: they stay
         // whole device pixels when the script lays the window out smaller, where a browser would
         // not draw a border thinner than a CSS pixel.
-        << "#client>[role=img]::before{content:\"\";position:absolute;inset:var(--line,1px);"
+        << "#" << kClient
+        << ">[role=img]::before{content:\"\";position:absolute;inset:var(--line,1px);"
            "background:var(--fill);z-index:-1}\n"
         << ".reader{position:absolute;width:1px;height:1px;overflow:hidden;"
            "clip-path:inset(50%)}\n"
         // Not zoomed into when it takes the focus (a browser does so below 16 px).
-        << "#typing{left:0;top:0;padding:0;border:0;font-size:16px;opacity:0}\n";
+        << "#" << kTyping << "{left:0;top:0;padding:0;border:0;font-size:16px;opacity:0}\n";
     for (const Control& c : w.controls) {
         if (c.kind == ControlKind::Timer) {
             continue;
@@ -222,7 +233,7 @@ std::string markup(const WindowDescription& w) {
     const Menu& menu = w.menu;
     // The menu in the tab order: where F1 and F3 need a key held (a Mac's Fn), Tab and Enter
     // reach Start as they reach any control of a page.
-    html << "<div id=\"menubar\" role=\"menubar\"><button id=\"" << menu.name
+    html << "<div id=\"" << kMenuBar << "\" role=\"menubar\"><button id=\"" << menu.name
          << "\" role=\"menuitem\" aria-haspopup=\"menu\" aria-expanded=\"false\" tabindex=\"0\">"
          << escaped(menu.caption) << "</button>\n<div id=\"" << menu.name
          << "-items\" role=\"menu\" hidden>\n";
@@ -240,7 +251,7 @@ std::string markup(const WindowDescription& w) {
         }
         html << "</button>\n";
     }
-    html << "</div></div>\n<div id=\"client\">\n";
+    html << "</div></div>\n<div id=\"" << kClient << "\">\n";
     for (const Control& c : w.controls) {
         if (c.kind == ControlKind::Bar) {
             // In a status bar of its own, saying nothing by itself: a screen reader does not
@@ -263,12 +274,14 @@ std::string markup(const WindowDescription& w) {
     }
     // Named by how the game ended when it ends: the focus comes to it, and a screen reader
     // says that first, as the focus coming to a tile tells the key of a turn.
-    html << "</div>\n<div id=\"ending\" class=\"reader\" role=\"img\" tabindex=\"-1\" "
+    html << "</div>\n<div id=\"" << kEnding
+         << "\" class=\"reader\" role=\"img\" tabindex=\"-1\" "
             "hidden></div>\n"
          // Where an on-screen keyboard types: a game started by a tap keeps the focus here. The
          // keyboard's own help (corrections, capitals, suggestions) would type what the player
          // did not.
-         << "<input id=\"typing\" class=\"reader\" tabindex=\"-1\" autocomplete=\"off\" "
+         << "<input id=\"" << kTyping
+         << "\" class=\"reader\" tabindex=\"-1\" autocomplete=\"off\" "
             "autocorrect=\"off\" autocapitalize=\"none\" spellcheck=\"false\" "
             "enterkeyhint=\"done\" aria-label=\""
          << escaped(w.caption) << "\">\n"
@@ -321,8 +334,38 @@ std::string script(std::string text) {
         }
     }
     layout << "}}";
+    // What the page's elements are called, and the module's buffer for typed text.
+    const Control* bar = nullptr;
+    int tiles = 0;
+    for (const Control& c : w.controls) {
+        bar = c.kind == ControlKind::Bar ? &c : bar;
+        tiles += c.kind == ControlKind::Label && c.index >= 0;
+    }
+    // The menu's items by name: the command each gives, and the keys that give them.
+    const MenuItem* sound = nullptr;
+    std::ostringstream commands;
+    std::ostringstream shortcuts;
+    for (const MenuItem& item : w.menu.items) {
+        sound = item.command == Command::Sound ? &item : sound;
+        commands << item.name << ":\""
+                 << (item.command == Command::Start   ? "start"
+                     : item.command == Command::Sound ? "sound"
+                                                      : "quit")
+                 << "\",";
+        if (item.shortcut != Shortcut::None) {
+            shortcuts << (item.shortcut == Shortcut::F1 ? "F1" : "F3") << ":\"" << item.name
+                      << "\",";
+        }
+    }
+    std::ostringstream page;
+    page << "{tiles:" << tiles << ",textBuffer:" << WebWindow::kTextBufferLength
+         << ",ids:{window:\"" << w.name << "\",tile:\"" << w.tile(0).name << "\",bar:\""
+         << idOf(*bar) << "\",score:\"" << w.control("Lblpisteet").name << "\",menu:\""
+         << w.menu.name << "\",sound:\"" << sound->name << "\",client:\"" << kClient
+         << "\",menubar:\"" << kMenuBar << "\",ending:\"" << kEnding << "\",typing:\"" << kTyping
+         << "\"},commands:{" << commands.str() << "},shortcuts:{" << shortcuts.str() << "}}";
     return fill("@CHANGE@", change.str()) && fill("@TEXT@", slots.str()) &&
-                   fill("@LAYOUT@", layout.str())
+                   fill("@PAGE@", page.str()) && fill("@LAYOUT@", layout.str())
                ? text
                : std::string();
 }
@@ -344,7 +387,8 @@ int main(int argc, char** argv) {
     std::ifstream in(argv[2], std::ios::binary);
     const std::string js = script({std::istreambuf_iterator<char>(in), {}});
     if (js.empty()) {
-        std::fprintf(stderr, "page: %s has no @CHANGE@, @TEXT@ and @LAYOUT@ to fill in\n", argv[2]);
+        std::fprintf(stderr, "page: %s has no @CHANGE@, @TEXT@, @PAGE@ and @LAYOUT@ to fill in\n",
+                     argv[2]);
         return 1;
     }
     const WindowDescription& w = windowDescription();

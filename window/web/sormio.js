@@ -5,11 +5,13 @@
 "use strict";
 (() => {
     const $ = (id) => document.getElementById(id);
-    const TILES = 36;
     // Written by the build from the module's own declarations, and from the window's.
     const Change = @CHANGE@;
     const Text = @TEXT@;
+    const Page = @PAGE@;
     const Layout = @LAYOUT@;
+    const TILES = Page.tiles;
+    const ids = Page.ids;
     // Keys that type a character but bring no keypress with them.
     const CONTROL_KEYS = { Escape: "\x1b", Backspace: "\b", Tab: "\t" };
     const decoder = new TextDecoder();
@@ -26,16 +28,16 @@
 
     const tiles = [];
     for (let t = 0; t < TILES; ++t) {
-        tiles.push($("Lblkirjain" + t));
+        tiles.push($(ids.tile + t));
     }
-    const bar = $("Picture1");
-    const score = $("Lblpisteet");
-    const ending = $("ending");
-    const application = $("Frmsormio");
-    const menu = $("mnuohjelma");
-    const items = $("mnuohjelma-items");
-    const soundItem = $("mnusound").firstElementChild;
-    const field = $("typing");
+    const bar = $(ids.bar);
+    const score = $(ids.score);
+    const ending = $(ids.ending);
+    const application = $(ids.window);
+    const menu = $(ids.menu);
+    const items = $(ids.menu + "-items");
+    const soundItem = $(ids.sound).firstElementChild;
+    const field = $(ids.typing);
 
     // The whole window in view on any screen, centred, and laid out smaller where it does not
     // fit at its own size, on whole device pixels as the desktop windows are at fractional
@@ -47,8 +49,8 @@
     // them, and a browser lays out fractions of a CSS pixel only to its own precision. The style
     // sheet has laid it out so already, unrounded, before this runs: nothing moves but by a
     // fraction of a pixel.
-    const client = $("client");
-    const menubar = $("menubar");
+    const client = $(ids.client);
+    const menubar = $(ids.menubar);
     const design = new Map();
     for (const [id, [left, top, width, height, font]] of Object.entries(Layout.controls)) {
         const element = $(id);
@@ -414,10 +416,11 @@
         }
     }
 
+    // The menu's commands, which its items (Page.commands) and their shortcuts give.
     const commands = {
-        mnustart: (at) => game.sormio_start(at),
-        mnusound: () => game.sormio_sound(),
-        mnuquit: () => game.sormio_quit(),
+        start: (at) => game.sormio_start(at),
+        sound: () => game.sormio_sound(),
+        quit: () => game.sormio_quit(),
     };
 
     // Every call carries the time of the player's action, the event's own time stamp: a turn
@@ -425,7 +428,7 @@
     // took to hand it over (opening the audio at the first Start takes it a while).
     function command(name, at, tapped = false) {
         closeMenu();
-        if (name === "mnustart") {
+        if (Page.commands[name] === "start") {
             onScreen = tapped;
             if (tapped) {
                 // Now, while the tap is being handled: only then does a browser bring up its
@@ -435,7 +438,7 @@
                 moveFocus(field);
             }
         }
-        commands[name](at);
+        commands[Page.commands[name]](at);
     }
 
     // What the on-screen keyboard has put in the field: a character added at its end is a key
@@ -455,7 +458,7 @@
     });
 
     function typed(characters, at) {
-        const buffer = new Uint32Array(memory.buffer, game.sormio_text_buffer(), 64);
+        const buffer = new Uint32Array(memory.buffer, game.sormio_text_buffer(), Page.textBuffer);
         let n = 0;
         for (const c of characters) {
             if (n === buffer.length) {
@@ -474,10 +477,11 @@
         if (game === null || e.isComposing) {
             return;
         }
-        if (e.key === "F1" || e.key === "F3") {
+        const item = Object.hasOwn(Page.shortcuts, e.key) ? Page.shortcuts[e.key] : null;
+        if (item !== null) {
             e.preventDefault(); // not the browser's help or find
             if (!e.ctrlKey && !e.altKey && !e.metaKey && !e.shiftKey) {
-                command(e.key === "F1" ? "mnustart" : "mnusound", e.timeStamp);
+                command(item, e.timeStamp);
             }
             return;
         }
@@ -559,9 +563,9 @@
     // element of the page can be clicked.
     addEventListener("pointerdown", (e) => {
         lastPointer = e.pointerType;
-        if (!items.hidden && !e.target.closest("#menubar")) {
+        if (!items.hidden && !e.target.closest("#" + ids.menubar)) {
             closeMenu();
-        } else if (onScreen && !e.target.closest("#menubar")) {
+        } else if (onScreen && !e.target.closest("#" + ids.menubar)) {
             e.preventDefault(); // a tap on the game keeps its keyboard up
         }
     });

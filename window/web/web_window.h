@@ -15,6 +15,8 @@ class WebWindow : public Platform {
   public:
     // The texts the page reads, by number (sormio_text in exports.cpp).
     enum Text : int { Score, SoundItem, Key, Ending, TileState };
+    // The most characters that one key press hands the module (sormio_key_text).
+    static constexpr int kTextBufferLength = 64;
 
     WebWindow();
 
