@@ -52,3 +52,11 @@ ensure_packages() {
         as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
             "${missing[@]}"
 }
+
+# The Debian archive this machine's apt uses (deb.debian.org where it names none).
+debian_mirror() {
+    local mirror
+    mirror=$(apt-get indextargets --format '$(LABEL) $(REPO_URI)' 'Created-By: Packages' |
+        awk '$1 == "Debian" { print $2; exit }')
+    echo "${mirror:-http://deb.debian.org/debian/}"
+}

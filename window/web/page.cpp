@@ -81,16 +81,18 @@ std::string idOf(const Control& c) {
 // A length of the window's in the units that the style sheet lays it out in: --w CSS pixels
 // (the menu bar's), --u device pixels (the play area's, shown at one CSS pixel to the device
 // pixel as the script lays it out) to the window's pixel.
-std::string cssLength(double pixels) {
+std::string scaled(double pixels, std::string_view unit) {
     std::ostringstream out;
-    out << "calc(" << pixels << "*var(--w))";
+    out << "calc(" << pixels << "*var(" << unit << "))";
     return out.str();
 }
 
+std::string cssLength(double pixels) {
+    return scaled(pixels, "--w");
+}
+
 std::string deviceLength(double pixels) {
-    std::ostringstream out;
-    out << "calc(" << pixels << "*var(--u))";
-    return out.str();
+    return scaled(pixels, "--u");
 }
 
 // The device pixels to the CSS pixel that screens commonly have, which a style sheet can only
