@@ -198,6 +198,11 @@
         if (drawn & Change.Bar) {
             const shown = game.sormio_bar() >= 0;
             if (bar.hidden === shown) {
+                if (shown) {
+                    // Shown with the value it holds: a progress bar without one is read as
+                    // half full, and a screen reader may say so before the turn's key.
+                    bar.setAttribute("aria-valuenow", game.sormio_bar());
+                }
                 bar.hidden = !shown;
             }
             if (!shown) {
