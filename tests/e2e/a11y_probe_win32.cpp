@@ -138,19 +138,27 @@ HWND game() {
     return FindWindowW(L"Frmsormio", nullptr);
 }
 
-IAccessible* clientOf(HWND window) {
+IAccessible* clientOf(HWND window, HRESULT* why = nullptr) {
     IAccessible* object = nullptr;
-    if (window == nullptr ||
-        FAILED(AccessibleObjectFromWindow(window, static_cast<DWORD>(OBJID_CLIENT), IID_IAccessible,
-                                          reinterpret_cast<void**>(&object)))) {
-        return nullptr;
+    const HRESULT result =
+        window == nullptr
+            ? E_HANDLE
+            : AccessibleObjectFromWindow(window, static_cast<DWORD>(OBJID_CLIENT), IID_IAccessible,
+                                         reinterpret_cast<void**>(&object));
+    if (why != nullptr) {
+        *why = result;
     }
-    return object;
+    return SUCCEEDED(result) ? object : nullptr;
 }
 
 int tree() {
-    IAccessible* window = clientOf(game());
+    HRESULT why = S_OK;
+    IAccessible* window = clientOf(game(), &why);
     if (window == nullptr) {
+        // Said, so that a failing case tells a window not found from one that would not answer.
+        std::fprintf(stderr, "%s: 0x%08lx\n",
+                     game() == nullptr ? "no window of the game's" : "not answered",
+                     static_cast<unsigned long>(why));
         std::puts("null");
         return 1;
     }

@@ -96,12 +96,22 @@ class Session:
         self.started_at = time.monotonic()
         self.game = self._spawn([self.game_path], env=self.game_env(), stdout=subprocess.PIPE,
                                 stderr=subprocess.PIPE)
-        # Long enough for a game started on a busy machine (with an input method that answers
-        # its first question late): how soon it shows is the benchmarks' to measure.
-        self.window = wait_for("the game's window", self._find_window, 30)
+        self.window = self.wait_shown()
         self.first_frame_at = None
         wait_for("the first painted frame", lambda: self._painted(), 30)
         self._focus()
+
+    def wait_shown(self):
+        """The game's window, waited for as long as the game runs: long enough for a game
+        started on a busy machine (with an input method that answers its first question late, or
+        Wine starting a program it has not run before); how soon it shows is the benchmarks' to
+        measure. A game that ends first fails at once, with its status."""
+        def shown():
+            if self.game.poll() is not None:
+                raise Failure(f"the game ended with status {self.game.returncode} before its "
+                              "window showed")
+            return self._find_window()
+        return wait_for("the game's window", shown, 30)
 
     def _find_window(self):
         """The game's window, once it shows; None until then."""

@@ -124,7 +124,10 @@ class WineSession(CountsTones, X11Session):
         Wine 8)."""
         out = subprocess.run([self.loader(), self.reader_probe, what], env=self.env,
                              capture_output=True, text=True, timeout=60)
-        return json.loads(out.stdout.strip().splitlines()[-1]) if out.stdout.strip() else None
+        answer = json.loads(out.stdout.strip().splitlines()[-1]) if out.stdout.strip() else None
+        if answer is None and out.stderr.strip():
+            print(f"the reader probe's {what}: {out.stderr.strip()}", file=sys.stderr)
+        return answer
 
     def reader_events(self):
         """The window's accessibility events as they come, collected in a list."""
@@ -143,7 +146,7 @@ class WineSession(CountsTones, X11Session):
         self.started_at = time.monotonic()
         self.game = self._spawn([self.loader(), self.game_path], stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL)
-        self.window = wait_for("the game's window", self._find_window, 20)
+        self.window = self.wait_shown()
         wait_for("the first painted frame", self._painted, 10)
         self._focus()
 
