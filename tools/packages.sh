@@ -16,7 +16,7 @@ SORMIO_TEST_PACKAGES=(
     diffoscope-minimal
     clang libclang-rt-dev valgrind libxdamage-dev
     pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber dbus-daemon
-    sway wtype grim qt6-wayland mutter python3-dbus kwin-wayland kwin-style-breeze
+    sway grim qt6-wayland mutter python3-dbus kwin-wayland kwin-style-breeze
     g++-mingw-w64-x86-64 g++-mingw-w64-i686 emscripten wine wine64 nsis
     chromium firefox-esr webkit2gtk-driver python3-websocket python3-pil espeak-ng
 )

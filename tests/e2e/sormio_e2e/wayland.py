@@ -1,5 +1,5 @@
 """The Linux program as a native client of Wayland compositors, each headless and started by the
-session itself: sway (keys by wtype, screenshots by grim), GNOME's mutter and KDE Plasma's KWin
+session itself: sway (keys by one virtual keyboard of the harness, screenshots by grim), GNOME's mutter and KDE Plasma's KWin
 (keys through their own remote interfaces, helpers beside this package). Wayland has no bell:
 beeps are tones recorded from a sound server's null sink, where a session has one."""
 import json
@@ -15,6 +15,7 @@ from .common import E2E, Failure, L, Picture, own_env, start_session_bus, wait_f
 from .registry import Run, version_at_least
 from .session import CountsTones, Session
 from .sound_server import SoundServer
+from .virtual_keyboard import VirtualKeyboard
 from .x11 import X11Session
 
 HERE = E2E
@@ -23,7 +24,7 @@ NOBODY = 65534
 
 class SwaySession(CountsTones, Session):
     """The same game under a real Wayland compositor (sway, headless, software rendering),
-    as its own native Wayland client: keys by wtype, screenshots by grim, the window found and
+    as its own native Wayland client: keys by one virtual keyboard, screenshots by grim, the window found and
     closed over sway's IPC. Wayland has no bell, so beeps are tones recorded from a
     PulseAudio server's null sink."""
 
@@ -68,9 +69,7 @@ class SwaySession(CountsTones, Session):
         self.sound.start()
         self.env = self.sound.client_env(self.env)
         self.record_tones()
-        # wtype makes a fresh virtual keyboard per call, which Qt takes up one round trip late;
-        # one that stays makes every call's keys arrive.
-        self._spawn(["wtype", "-s", "86400000", "-k", "Escape"])
+        self.keyboard = VirtualKeyboard(self.env["WAYLAND_DISPLAY"])
         self.launch()
 
     def swaymsg(self, *args):
@@ -111,10 +110,12 @@ class SwaySession(CountsTones, Session):
         self.swaymsg(f'[app_id="{L.app_id}"] kill')
 
     def key(self, *keys):
-        args = []
-        for k in keys:
-            args += ["-k", k]
-        subprocess.run(["wtype", *args], env=self.env, check=True, timeout=10)
+        self.keyboard.type(*keys)
+
+    def close(self):
+        if getattr(self, "keyboard", None):
+            self.keyboard.close()
+        super().close()
 
     def picture(self):
         where = self._find_window()
@@ -362,7 +363,7 @@ def kwin_version():
                           capture_output=True, text=True).stdout
 
 
-SWAY = ["sway", "wtype", "grim", "pulseaudio"]
+SWAY = ["sway", "grim", "pulseaudio"]
 DBUS = "/usr/lib/python3/dist-packages/dbus"
 RUNS = [
     Run("sway", "wayland", ["--scale", "1"],
