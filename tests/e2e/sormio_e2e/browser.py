@@ -140,11 +140,19 @@ class BrowserSession(CountsTones, Session):
             except drivers.BrowserError:
                 return False
         wait_for("the page's program", ready, 20)
-        box = self.evaluate("JSON.stringify(document.getElementById('client').getBoundingClientRect())")
-        box = json.loads(box)
-        self.client = (round(box["x"]), round(box["y"]))
-        check(box["width"] == L.client_w and box["height"] == L.client_h,
-              f"the play area is {box['width']} x {box['height']}")
+        # Fitted to the browser's window, which WebKit's may still be sizing when the page
+        # loads: the page fits itself again once it has its size.
+        boxes = []
+
+        def fitted():
+            boxes.append(json.loads(self.evaluate(
+                "JSON.stringify(document.getElementById('client').getBoundingClientRect())")))
+            return boxes[-1]["width"] == L.client_w and boxes[-1]["height"] == L.client_h
+        try:
+            wait_for("the play area at its size", fitted, 10)
+        except Failure:
+            raise Failure(f"the play area is {boxes[-1]['width']} x {boxes[-1]['height']}")
+        self.client = (round(boxes[-1]["x"]), round(boxes[-1]["y"]))
         self.evaluate(f"sormioSetClockRate({self.clock_rate})")
         wait_for("the first painted frame", self._painted, 10)
 
