@@ -48,7 +48,7 @@ def listed_tests(build):
         props = {p["name"]: p["value"] for p in t.get("properties", [])}
         command = t.get("command", [])
         session = command[command.index("--session") + 1] if "--session" in command else None
-        alone = "timed" in props.get("LABELS", []) or props.get("RUN_SERIAL", False)
+        alone = "alone" in props.get("LABELS", [])  # the timed ones and the serial ones
         tests.append({"name": t["name"], "alone": alone,
                       "session": session, "case": command[-1] if session else None})
     return tests
