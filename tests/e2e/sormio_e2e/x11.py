@@ -269,7 +269,10 @@ def case_server_killed(s):
         wait_for("the burst", lambda: len(rec.tones_since(start)) >= 4, 3)
         s.sound.kill()
     played = len(rec.tones_since(start))
-    wait_for("the rest as bells", lambda: played + s.bells_after(moment) >= 19, 3)
+    try:
+        wait_for("the rest as bells", lambda: played + s.bells_after(moment) >= 19, 3)
+    except Failure as failure:
+        raise Failure(f"{failure}: {played} tones, then {s.bells_after(moment)} bells")
     s.heard_all()
     total = played + s.bells_after(moment)
     print(f"{played} tones, then {s.bells_after(moment)} bells")
