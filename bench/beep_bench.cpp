@@ -192,7 +192,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     int lost = 0;
-    sormio::Sound sound([&lost](int tones) { lost += tones; });
+    sormio::Sound sound({[] {}, [&lost](int tones) { lost += tones; }});
     sound.open();
     for (int i = 0; i < 500 && !sound.connected(); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -13,14 +13,14 @@
 #include <thread>
 #include <vector>
 
-#include "qt_window.h"
+#include "test_window.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
 // Stamps every tick: each takes 3 px off the bar, which the window is then asked to draw.
-struct TimedWindow : sormio::QtWindow {
+struct TimedWindow : sormio::testing::QuietWindow {
     std::vector<std::chrono::steady_clock::time_point> ticks;
     bool recording = false;
     void draw(unsigned changes) override {
@@ -42,7 +42,6 @@ int main(int argc, char** argv) {
     const bool busy = argc > 1 && std::strcmp(argv[1], "busy") == 0;
     QApplication app(argc, argv);
     TimedWindow window;
-    window.listenToTones([](int) {});
     (void)QTest::qWaitForWindowExposed(&window);
 
     // The other core's load: a bounded spin, started and stopped here.
@@ -63,10 +62,10 @@ int main(int argc, char** argv) {
     for (const auto& [width, repeats] : {std::pair{600, 5}, std::pair{300, 5}, std::pair{3, 50}}) {
         std::vector<double> errors;
         for (int r = 0; r < repeats; ++r) {
-            window.middle().mnustart_Click(window.now());
+            window.frmsormio().mnustart_Click(window.now());
             const Clock::time_point started = Clock::now();
             window.recording = true;
-            window.middle().apply(
+            window.frmsormio().apply(
                 std::chrono::duration_cast<std::chrono::nanoseconds>(started.time_since_epoch())
                     .count(),
                 [width](sormio::Game& g) {
@@ -74,7 +73,7 @@ int main(int argc, char** argv) {
                     g.paaohjelma();
                 });
             window.ticks.clear();  // the new turn's own bar, drawn at its start
-            while (window.middle().countdownRunning()) {
+            while (window.frmsormio().countdownRunning()) {
                 QApplication::processEvents(QEventLoop::WaitForMoreEvents);
             }
             window.recording = false;

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "key_table.h"
-#include "qt_window.h"
+#include "test_window.h"
 
 namespace {
 
@@ -62,14 +62,12 @@ __attribute__((noinline)) void measuredTurns(sormio::QtWindow& window, int turns
 int main(int argc, char** argv) {
     const int turns = argc > 1 ? std::max(1, std::atoi(argv[1])) : 2000;
     QApplication app(argc, argv);
-    sormio::QtWindow window;
-    window.listenToTones([](int) {});
-    now = window.now();
-    window.setClock([] { return now; });
+    sormio::testing::TestWindow window(now);
+    now = window.QtWindow::now();
     (void)QTest::qWaitForWindowExposed(&window);
     window.activateWindow();
     (void)QTest::qWaitForWindowActive(&window);
-    window.middle().mnustart_Click(window.now());
+    window.frmsormio().mnustart_Click(window.now());
     QApplication::processEvents();
     // Games of 199 hits: the bar never reaches zero, and Start between them stays off the clock.
     PaintCounter counter;
@@ -78,7 +76,7 @@ int main(int argc, char** argv) {
     double cpu = 0;
     for (int done = 0; done < turns;) {
         const int n = std::min(turns - done, 150);
-        window.middle().mnustart_Click(window.now());
+        window.frmsormio().mnustart_Click(window.now());
         QApplication::processEvents();
         counter.paints = 0;
         const double before = cpuSeconds();

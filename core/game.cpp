@@ -107,6 +107,11 @@ void Game::Tmr1_Timer() {
     }
 }
 
+std::int64_t Game::ticksLeft() const {
+    const float steps = (screen_.barWidth() - kTimeoutWidth) / kCountdownStep;
+    return steps > 1.0f ? static_cast<std::int64_t>(std::ceil(steps)) : 1;
+}
+
 void Game::Tmr2_Timer() {
     state.sample = std::floor(sampler_.next() * kSamplerRange);
 }

@@ -63,6 +63,10 @@ class Game {
     // The sampler's ticks that fell due while nobody looked, n >= 0 of them at once: leaves the
     // draw that n calls of Tmr2_Timer() would have left, at the cost of one.
     void samplerTicks(std::int64_t n);
+    // How many more countdown ticks the running turn lasts if no key comes: each takes
+    // kCountdownStep off the bar, and the one that leaves it no wider than kTimeoutWidth ends
+    // the turn; a bar already that narrow ends at the next.
+    std::int64_t ticksLeft() const;
     // keyascii is an 8-bit character code; it comes back as 0, the key swallowed.
     void picture1_KeyPress(std::int16_t& keyascii);
 

@@ -68,13 +68,15 @@ struct Control {
 };
 
 enum class Command { Start, Sound, Quit };
-enum class Shortcut { None, F1, F3 };
 
 struct MenuItem {
     std::string_view name;
     std::string_view caption;
-    Shortcut shortcut;
+    int functionKey;  // its shortcut: 1 for F1; 0 for none
     Command command;
+
+    // The shortcut as a key's name ("F1"), or empty.
+    std::string shortcut() const;
 };
 
 struct Menu {
@@ -92,7 +94,9 @@ struct WindowDescription {
     Rgb background;
     Rgb tileBorder;
     Rgb barColour;
-    std::vector<Control> controls;  // in creation order; a later control lies on top
+    std::vector<Control> controls;  // in creation order
+    // Indices into controls, from the bottom up: a control drawn later lies on top.
+    std::vector<std::size_t> drawOrder;
     Menu menu;
 
     const Control& control(std::string_view name) const;

@@ -1,7 +1,7 @@
 #include "frmsormio.h"
 
 #include <chrono>
-#include <cmath>
+#include <optional>
 
 #include "reader.h"
 
@@ -11,6 +11,40 @@ namespace {
 
 std::chrono::milliseconds periodOf(std::string_view timer) {
     return std::chrono::milliseconds(windowDescription().control(timer).periodMs);
+}
+
+// The character a key press types, or none where it types nothing of the game's.
+std::optional<char32_t> typedBy(const KeyPress& press) {
+    using Name = KeyPress::Name;
+    if (press.alt || press.meta) {
+        return std::nullopt;  // the desktop's or the browser's
+    }
+    switch (press.name) {
+        case Name::Enter:
+            return press.ctrl ? std::nullopt : std::optional<char32_t>(U'\r');
+        case Name::Escape:
+            return press.ctrl ? std::nullopt : std::optional<char32_t>(U'\x1b');
+        case Name::Backspace:
+            return press.ctrl ? std::nullopt : std::optional<char32_t>(U'\b');
+        case Name::Tab:
+            return press.ctrl ? std::nullopt : std::optional<char32_t>(U'\t');
+        case Name::Character:
+            break;
+        default:
+            return std::nullopt;
+    }
+    if (!press.ctrl || press.text.size() != 1) {
+        return std::nullopt;
+    }
+    // Ctrl with a letter types its control character, however the platform reports it.
+    const char32_t c = press.text[0];
+    if (c < 0x20) {
+        return c;
+    }
+    if ((c >= U'a' && c <= U'z') || (c >= U'A' && c <= U'_')) {
+        return c & 0x1F;
+    }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -63,6 +97,8 @@ void Frmsormio::mnustart_Click(std::int64_t nowNs) {
     // opens the audio, and a later one looks again for audio that was lost.
     settle(nowNs);
     beeps_ = 0;
+    waiting_ = 0;
+    audio_ = audio_ == Audio::Closed ? Audio::Opening : audio_;  // it may answer at once
     platform_.openAudio();
     platform_.dropTones();
     keyEntry_.forget();  // a dead key or half a character before Start is not this game's
@@ -73,6 +109,61 @@ void Frmsormio::mnustart_Click(std::int64_t nowNs) {
     playing_ = true;
     game_.mnustart_Click();
     finish();
+}
+
+void Frmsormio::command(Command command, std::int64_t nowNs) {
+    switch (command) {
+        case Command::Start:
+            mnustart_Click(nowNs);
+            break;
+        case Command::Sound:
+            mnusound_Click();
+            break;
+        case Command::Quit:
+            mnuquit_Click();
+            break;
+    }
+}
+
+bool Frmsormio::key(const KeyPress& press, std::int64_t nowNs) {
+    settle(nowNs);  // whatever the key is, the time it came is now
+    const bool taken = take(press, nowNs);
+    finish();
+    return taken;
+}
+
+bool Frmsormio::take(const KeyPress& press, std::int64_t nowNs) {
+    using Name = KeyPress::Name;
+    if (press.name == Name::Function) {
+        for (const MenuItem& item : windowDescription().menu.items) {
+            if (item.functionKey == press.function) {
+                if (!press.shift && !press.ctrl && !press.alt && !press.meta) {
+                    command(item.command, nowNs);
+                }
+                return true;
+            }
+        }
+        return false;
+    }
+    if (press.name == Name::Dead) {
+        keyEntry_.deadKey();
+        return false;  // the platform's compose still wants it
+    }
+    std::u32string_view text;
+    char32_t control = 0;
+    if (const std::optional<char32_t> c = typedBy(press)) {
+        control = *c;
+        text = std::u32string_view(&control, 1);
+    } else if (press.name == Name::Character && !press.ctrl && !press.alt && !press.meta &&
+               !press.characterFollows) {
+        text = press.text;
+    }
+    if (text.empty()) {
+        return false;
+    }
+    const bool taken = view_.barTakesKeys();
+    keyEntry_.keyText(text, press_);
+    return taken;
 }
 
 void Frmsormio::mnusound_Click() {
@@ -136,14 +227,41 @@ std::int64_t Frmsormio::countdownEndsAt() const {
     if (!countdown_) {
         return Platform::kNever;
     }
-    // Each tick takes kCountdownStep off the bar; the one that leaves it no wider than
-    // kTimeoutWidth ends the turn, and a bar that is already that narrow ends at the next.
-    const float steps = (barWidth() - Game::kTimeoutWidth) / Game::kCountdownStep;
-    const std::int64_t ticks = steps > 1.0f ? static_cast<std::int64_t>(std::ceil(steps)) : 1;
-    return countdownTicks_.deadlineOf(countdownTicks_.delivered() + ticks);
+    return countdownTicks_.deadlineOf(countdownTicks_.delivered() + game_.ticksLeft());
 }
 
-void Frmsormio::tonesLost(int n) {
+void Frmsormio::audioOpened() {
+    audio_ = Audio::Open;
+    const int n = waiting_;
+    waiting_ = 0;
+    if (n > 0) {
+        sound(n);
+    }
+}
+
+void Frmsormio::audioLost(int n) {
+    audio_ = Audio::Closed;
+    ringBell(n + waiting_);
+    waiting_ = 0;
+}
+
+void Frmsormio::sound(int n) {
+    switch (audio_) {
+        case Audio::Open:
+            if (!platform_.playTones(n)) {
+                ringBell(n);
+            }
+            break;
+        case Audio::Opening:
+            waiting_ += n;
+            break;
+        case Audio::Closed:
+            ringBell(n);
+            break;
+    }
+}
+
+void Frmsormio::ringBell(int n) {
     for (int i = 0; i < n; ++i) {
         platform_.ringBell();
     }
@@ -159,21 +277,22 @@ void Frmsormio::finish() {
     if (beeps_ > 0) {
         const int n = beeps_;
         beeps_ = 0;
-        if (!platform_.playTones(n)) {
-            tonesLost(n);
-        }
+        sound(n);
     }
     if (playing_ && !view_.barTakesKeys()) {
         // The game is over: told once, and no key typed before it is part of the next.
         playing_ = false;
         keyEntry_.forget();
         telling_.key.clear();
+        telling_.tile = -1;
         telling_.ending = reader::ending(game_.state);
         changes_ |= Change::Ending;
     } else if (lit_ && view_.barTakesKeys()) {
         const std::string key = reader::barName(game_.state);
         telling_.sameKey = key == telling_.key;
         telling_.key = key;
+        const std::optional<int> lit = KeyTable::keyOfValue(game_.state.target);
+        telling_.tile = lit ? KeyTable::tileOfKey(*lit) : -1;
         ++telling_.turn;
         changes_ |= Change::Turn;
     }

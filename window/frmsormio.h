@@ -33,8 +33,9 @@ struct View {
 
 // What a screen reader is told, the same on every platform.
 struct Telling {
-    // The key to press while a turn runs ("E"); empty outside a turn.
+    // The key to press while a turn runs ("E"), and its tile; empty and -1 outside a turn.
     std::string key;
+    int tile = -1;
     // Counts the turns told: every Start and every hit is a new one, also when its key is the
     // same as the last.
     std::uint64_t turn = 0;
@@ -71,12 +72,13 @@ class Platform {
     // Frmsormio::wake() is wanted at `atNs` on the clock the platform passes in: not before
     // (a turn must not end early), and as soon after as it can; or never. Replaces the last.
     virtual void wakeAt(std::int64_t atNs) = 0;
-    // Opens the audio unless it is open. It may answer later: nothing waits for it.
+    // Opens the audio, or looks again at audio that is open (a page resumes what its browser
+    // suspended). It answers, at once or later, with Frmsormio::audioOpened() or audioLost(),
+    // also when the audio was already open.
     virtual void openAudio() = 0;
-    // Queues n of the game's tones (Tone::slot(), each a tone and its silence) behind those
-    // not yet heard; while the audio is still opening they wait for it. False when no audio
-    // would play them now. Tones the audio takes and never plays (it failed to open, or went
-    // away) go back to Frmsormio::tonesLost().
+    // Plays n of the game's tones (Tone::slot(), each a tone and its silence) behind those not
+    // yet heard, on audio that said it opened. False when it cannot play them now. Tones it
+    // takes and never plays (it went away) come back through Frmsormio::audioLost().
     virtual bool playTones(int n) = 0;
     // Forgets every tone not yet heard.
     virtual void dropTones() = 0;
@@ -95,14 +97,15 @@ class Platform {
 // (the first game's), drops the last game's tones, forgets a pending dead key and the last
 // ending, takes the sampler's latest draw and runs the rules' Start: one red tile, a full bar
 // that takes keys, the countdown on. The platform draws that, tells the key to press and is
-// asked to wake the middle at the countdown's next tick; wake() delivers every tick due by
+// asked to wake Frmsormio at the countdown's next tick; wake() delivers every tick due by
 // then. Typed text first settles the ticks due by the time it was typed (a key after the bar
 // ran out is too late however late it is handled), then becomes key presses through the shared
 // key entry, each handed to the rules only while the bar takes keys. A hit beeps, scores and
 // lights the next key, told again even when it is the same one; a miss, or a bar that runs out,
 // ends the game: the bar stops taking keys, 19 tones sound, and how the game ended is told
 // once, until the next Start clears it. Tones go to the platform's audio, or where none plays
-// to its bell.
+// to its bell: those asked for while the audio opens wait for it, and those it cannot play or
+// loses ring the bell.
 class Frmsormio final : private Screen {
   public:
     explicit Frmsormio(Platform& platform, Sampler sampler = Sampler{});
@@ -110,10 +113,19 @@ class Frmsormio final : private Screen {
     // The window is up: the bar hidden and disabled, everything drawn, the sampler running.
     void Form_Load(std::int64_t nowNs);
 
+    // A menu item was chosen, from the menu or by its shortcut.
+    void command(Command command, std::int64_t nowNs);
     void mnustart_Click(std::int64_t nowNs);
     void mnusound_Click();
     void mnuquit_Click();
 
+    // A key went down. What counts: a menu item's shortcut with no modifier held gives its
+    // command; a character typed, Enter, Escape, Backspace, Tab and Ctrl with a letter are keys
+    // of the game; a dead key makes the next key no key of the game; Alt or Meta with anything
+    // and keys that type nothing are the platform's own. True when the game took it, and the
+    // platform does nothing else with it: a shortcut's key (with any modifiers), and a key of
+    // the game while the bar takes keys.
+    bool key(const KeyPress& press, std::int64_t nowNs);
     // The text of one key press as the platform's key event carries it.
     void keyText(std::u16string_view text, std::int64_t nowNs);
     void keyText(std::u32string_view text, std::int64_t nowNs);
@@ -133,8 +145,12 @@ class Frmsormio final : private Screen {
     std::int64_t countdownEndsAt() const;
     bool countdownRunning() const { return countdown_; }
 
-    // Tones that the audio lost before they were heard: the bell rings for each.
-    void tonesLost(int n);
+    // The audio that openAudio() asked for is open: tones asked for since play now.
+    void audioOpened();
+    // The audio could not open, or went away with n tones that it never played: the bell rings
+    // for those and for the tones still waiting for it, and for every tone until the audio
+    // opens again, which the next Start asks for.
+    void audioLost(int n);
 
     const View& view() const { return view_; }
     const Telling& telling() const { return telling_; }
@@ -160,8 +176,13 @@ class Frmsormio final : private Screen {
     // then are made.
     void settle(std::int64_t nowNs);
     void press(std::uint8_t code);
+    // What key() decides, between settling and finishing.
+    bool take(const KeyPress& press, std::int64_t nowNs);
     // After every call: the tones, what to tell, the drawing, the next wake-up.
     void finish();
+    // n tones to the audio, to wait for it, or to the bell.
+    void sound(int n);
+    void ringBell(int n);
 
     Platform& platform_;
     Game game_;
@@ -177,6 +198,8 @@ class Frmsormio final : private Screen {
     bool playing_ = false;  // from a Start until the game's end is told
     bool lit_ = false;      // the rules lit a target since the last finish()
     int beeps_ = 0;
+    enum class Audio { Closed, Opening, Open } audio_ = Audio::Closed;
+    int waiting_ = 0;  // tones asked for while the audio opens
     unsigned changes_ = 0;
 };
 

@@ -48,6 +48,31 @@ class KeyEntry {
     char16_t highSurrogate_ = 0;
 };
 
+// One key press as the platform reports it, before anything is decided about it: what it typed
+// where the platform says, which key it was where that matters, and the modifiers held.
+struct KeyPress {
+    enum class Name : std::uint8_t {
+        Character,  // a key that types what `text` holds
+        Enter,
+        Escape,
+        Backspace,
+        Tab,
+        Dead,      // a dead key or Compose
+        Function,  // F1 and so on: `function` says which
+        Other,     // arrows, modifiers and whatever else types nothing
+    };
+    Name name = Name::Character;
+    std::u32string_view text;  // as the platform has it; may be a control character or empty
+    int function = 0;          // 1 for F1
+    bool shift = false;        // which matters only to a key that types nothing
+    bool ctrl = false;
+    bool alt = false;  // Alt as a modifier: AltGr, which types characters, is none
+    bool meta = false;
+    // The platform brings this key's character in an event of its own (a page's keypress after
+    // its keydown): the press types nothing by itself.
+    bool characterFollows = false;
+};
+
 // Combining marks (Unicode categories Mn, Mc and Me).
 bool isCombiningMark(char32_t c);
 

@@ -50,6 +50,49 @@ class TickCount {
     std::int64_t delivered_ = 0;
 };
 
+// Being woken on time by whatever timer a platform has, the same way on every platform. A timer
+// wakes its program up to `lead` late (the kernel waking an idle machine, a timer of coarse
+// resolution): it is set that much early, and the last stretch is waited out on the clock, so
+// that nothing happens before its moment and little after it. A timer that fires earlier still
+// is set again. Nothing is spent while no moment is wanted.
+class WakeUp {
+  public:
+    static constexpr std::int64_t kOff = std::numeric_limits<std::int64_t>::max();
+
+    explicit WakeUp(std::int64_t leadNs) : leadNs_(leadNs) {}
+
+    // The moment wanted, or kOff for none; replaces the last. Returns timerAt().
+    std::int64_t set(std::int64_t atNs) {
+        atNs_ = atNs;
+        return timerAt();
+    }
+    bool isSet() const { return atNs_ != kOff; }
+    // When the platform's timer should fire, or kOff when it should not.
+    std::int64_t timerAt() const { return atNs_ == kOff ? kOff : atNs_ - leadNs_; }
+
+    enum class Woken {
+        Off,    // no moment is wanted (one was unset since the timer was set)
+        Early,  // before the lead: set the timer again, at timerAt()
+        Wait,   // within the lead: read the clock again
+        Due,    // its moment has come, and is forgotten: wake the game at that time
+    };
+    // The timer fired, or the platform looked anyway, at nowNs.
+    Woken woken(std::int64_t nowNs) {
+        if (atNs_ == kOff) {
+            return Woken::Off;
+        }
+        if (nowNs >= atNs_) {
+            atNs_ = kOff;
+            return Woken::Due;
+        }
+        return atNs_ - nowNs > leadNs_ ? Woken::Early : Woken::Wait;
+    }
+
+  private:
+    std::int64_t leadNs_;
+    std::int64_t atNs_ = kOff;
+};
+
 // A clock read in milliseconds as a floating-point number (a web page's), in nanoseconds. A
 // reading that is no time at all (NaN, infinite, far out of range) gives the earliest time
 // there is, which moves no clock on.

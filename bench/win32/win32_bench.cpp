@@ -42,17 +42,17 @@ int main() {
     if (!window.create(GetModuleHandleW(nullptr), SW_SHOWNOACTIVATE)) {
         return 1;
     }
-    window.middle().mnusound_Click();  // sounds off
+    window.frmsormio().mnusound_Click();  // sounds off
     for (const auto& [width, repeats] : {std::pair{600, 5}, std::pair{300, 5}, std::pair{3, 50}}) {
         std::vector<double> errors;
         for (int r = 0; r < repeats; ++r) {
-            window.middle().mnustart_Click(sormio::Alarm::nowNs());
+            window.frmsormio().mnustart_Click(sormio::Alarm::nowNs());
             const std::int64_t started = sormio::Alarm::nowNs();
-            window.middle().apply(started, [width](sormio::Game& g) {
+            window.frmsormio().apply(started, [width](sormio::Game& g) {
                 g.state.startwidth = width;
                 g.paaohjelma();
             });
-            sormio::runMessageLoop(window, [&] { return !window.middle().countdownRunning(); });
+            sormio::runMessageLoop(window, [&] { return !window.frmsormio().countdownRunning(); });
             const double took = static_cast<double>(window.lastTick - started) / 1e6;
             const int ticks = width / 3;
             errors.push_back(100.0 * (took - ticks * 10.0) / (ticks * 10.0));
@@ -69,17 +69,17 @@ int main() {
     double cpu = 0;
     long long score = 0;
     for (int done = 0; done < hits; done += 150) {
-        window.middle().mnustart_Click(sormio::Alarm::nowNs());
+        window.frmsormio().mnustart_Click(sormio::Alarm::nowNs());
         const double before = processCpuSeconds();
         for (int i = 0; i < 150; ++i) {
             const int key =
-                sormio::KeyTable::keyOfValue(window.middle().game().state.target).value_or(0);
+                sormio::KeyTable::keyOfValue(window.frmsormio().game().state.target).value_or(0);
             SendMessageW(GetFocus(), WM_CHAR,
                          static_cast<WPARAM>(sormio::KeyTable::charCodeOfKey(key)), 0);
             RedrawWindow(window.hwnd(), nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
         }
         cpu += processCpuSeconds() - before;
-        score += window.middle().game().state.score;
+        score += window.frmsormio().game().state.score;
     }
     std::printf("cpu_us_per_hit %.2f\nscore %lld\n", cpu * 1e6 / (hits / 150 * 150), score);
     return 0;

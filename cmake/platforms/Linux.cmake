@@ -15,15 +15,9 @@ endif()
 
 include(CTest)
 option(SORMIO_DISPLAY_FREE_TESTS "Only the tests that need no display, sound server or browser" OFF)
-# The window's layout as JSON, written from the description, for whatever plays the game from
-# the outside (the end-to-end harness, the benchmarks): window.json in the build tree.
+# The programs through which the tests and the benchmarks look at the game from the outside.
 if(BUILD_TESTING OR (SORMIO_WINDOW AND SORMIO_BENCH))
-  add_executable(describe_window tests/e2e/describe.cpp)
-  target_link_libraries(describe_window PRIVATE sormio_window)
-  add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/window.json
-    COMMAND describe_window ${PROJECT_BINARY_DIR}/window.json
-    DEPENDS describe_window COMMENT "Writing the window's layout as JSON" VERBATIM)
-  add_custom_target(window_json ALL DEPENDS ${PROJECT_BINARY_DIR}/window.json)
+  add_subdirectory(tests/e2e)
 endif()
 if(BUILD_TESTING)
   add_subdirectory(tests)

@@ -8,7 +8,7 @@
 
 #include "activate.h"
 #include "key_table.h"
-#include "qt_window.h"
+#include "test_window.h"
 
 namespace sormio {
 namespace {
@@ -30,11 +30,11 @@ TEST(WindowLongPlay, twentyThousandTurnsThroughTheWindowKeepMemoryFlat) {
     const int turns = qEnvironmentVariableIntValue("SORMIO_WINDOW_TURNS") > 0
                           ? qEnvironmentVariableIntValue("SORMIO_WINDOW_TURNS")
                           : 20000;
-    QtWindow window;
+    std::int64_t now = 0;
+    testing::TestWindow window(now);  // the test's time: no tick unless it moves it
+    now = window.QtWindow::now();
     long long beeps = 0;
-    window.listenToTones([&](int n) { beeps += n; });
-    std::int64_t now = window.now();
-    window.setClock([&] { return now; });  // the test's time: no tick unless it moves it
+    window.tones = [&](int n) { beeps += n; };
     EXPECT_TRUE(activate(&window));
     std::mt19937 random(7);
     long baseline = 0;
@@ -44,7 +44,7 @@ TEST(WindowLongPlay, twentyThousandTurnsThroughTheWindowKeepMemoryFlat) {
         }
         now += 10'000'000;  // one sampler tick
         const unsigned what = random() % 100;
-        if (!window.middle().countdownRunning() || what < 2) {
+        if (!window.frmsormio().countdownRunning() || what < 2) {
             QTest::keyClick(&window, Qt::Key_F1);
         } else if (what < 90) {
             const int key = KeyTable::keyOfValue(window.game().state.target).value();
@@ -56,7 +56,7 @@ TEST(WindowLongPlay, twentyThousandTurnsThroughTheWindowKeepMemoryFlat) {
                                 QStringLiteral("#"), Qt::NoModifier);
         } else {
             now += 3'000'000'000;  // the bar runs out
-            window.middle().wake(now);
+            window.frmsormio().wake(now);
         }
         if (turn % 50 == 0) {
             QApplication::processEvents();  // let the window paint what the turns changed

@@ -15,7 +15,7 @@
 
 #include "activate.h"
 #include "key_table.h"
-#include "qt_window.h"
+#include "test_window.h"
 
 namespace sormio {
 namespace {
@@ -28,24 +28,21 @@ const QRgb kWhite = qRgb(255, 255, 255);
 class WindowTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        window = std::make_unique<QtWindow>();
-        window->listenToTones([this](int n) { beeps += n; });
-        // Time stands still unless the test moves it: targets are the test's, and no tick
-        // falls between its events however busy the machine.
-        now = window->now();
-        window->setClock([this] { return now; });
+        window = std::make_unique<testing::TestWindow>(now);
+        window->tones = [this](int n) { beeps += n; };
+        now = window->QtWindow::now();
         EXPECT_TRUE(activate(window.get()));
     }
 
-    std::unique_ptr<QtWindow> window;
+    std::unique_ptr<testing::TestWindow> window;
     std::int64_t now = 0;
     int beeps = 0;
 
     const Game& game() { return window->game(); }
-    bool countdownRunning() { return window->middle().countdownRunning(); }
+    bool countdownRunning() { return window->frmsormio().countdownRunning(); }
     // The next draw of the sampler, fixed so that a test knows its target.
     void nextTarget(char glyph) {
-        window->middle().apply(now, [glyph](Game& g) {
+        window->frmsormio().apply(now, [glyph](Game& g) {
             g.state.sample = static_cast<float>(KeyTable::keyOfCharCode(glyph).value());
         });
     }
@@ -177,12 +174,12 @@ TEST_F(WindowTest, thePictureFollowsStartHitMissAndTimeOut) {
     // A time-out after a hit: nothing turns blue. A short bar keeps the test quick.
     start('E');
     type("e", Qt::Key_E);
-    window->middle().apply(now, [](Game& g) {
+    window->frmsormio().apply(now, [](Game& g) {
         g.state.startwidth = 9;
         g.paaohjelma();
     });
     now += 30'000'000;
-    window->middle().wake(now);
+    window->frmsormio().wake(now);
     EXPECT_FALSE(countdownRunning());
     image = picture();
     EXPECT_EQ(tilesOf(image, kRed), 1);
@@ -192,9 +189,8 @@ TEST_F(WindowTest, thePictureFollowsStartHitMissAndTimeOut) {
 }
 
 TEST(Window, theCountdownShrinksTheBarFromItsRightEndOnTheRealClock) {
-    // The window's own alarm wakes the middle: 100 ms later the bar is shorter by whole ticks.
-    QtWindow window;
-    window.listenToTones([](int) {});
+    // The window's own alarm wakes Frmsormio: 100 ms later the bar is shorter by whole ticks.
+    testing::QuietWindow window;
     ASSERT_TRUE(activate(&window));
     QTest::keyClick(&window, Qt::Key_F1);
     QTest::qWait(100);
@@ -259,6 +255,8 @@ TEST_F(WindowTest, keysWithoutTextDoNothingDuringATurn) {
     for (Qt::Key key : {Qt::Key_Left, Qt::Key_Shift, Qt::Key_CapsLock, Qt::Key_F5}) {
         type(QString(), key);
     }
+    type("e", Qt::Key_E, Qt::AltModifier);  // the desktop's, as on every platform
+    type("e", Qt::Key_E, Qt::MetaModifier);
     EXPECT_TRUE(countdownRunning());
     EXPECT_EQ(beeps, 0);
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -98,14 +99,30 @@ TEST(WindowDescription, everyControlIsCreatedInOrderWhereAndAsTheWindowShowsIt) 
     EXPECT_NE(w.barColour, kBlack) << "the bar must show against the background";
 }
 
+TEST(WindowDescription, drawsEveryControlOnceAndTheCreditLineOverTheTitle) {
+    const WindowDescription& w = windowDescription();
+    std::vector<std::size_t> order = w.drawOrder;
+    const auto place = [&](std::string_view name) {
+        const auto c = std::find_if(w.controls.begin(), w.controls.end(),
+                                    [&](const Control& k) { return k.name == name; });
+        return std::find(order.begin(), order.end(), std::size_t(c - w.controls.begin())) -
+               order.begin();
+    };
+    EXPECT_GT(place("Label1"), place("Lblotsikko"));
+    std::sort(order.begin(), order.end());
+    for (std::size_t i = 0; i < w.controls.size(); ++i) {
+        ASSERT_EQ(order.at(i), i);
+    }
+}
+
 TEST(WindowDescription, theMenuHoldsItsThreeCommandsWithoutAccessKeys) {
     const Menu& menu = windowDescription().menu;
     EXPECT_EQ(menu.caption, "Ohjelma");
-    const std::vector<std::pair<std::string_view, Shortcut>> items{
-        {"Käynnistä", Shortcut::F1}, {"Äänet päällä", Shortcut::F3}, {"Lopeta", Shortcut::None}};
+    const std::vector<std::pair<std::string_view, std::string>> items{
+        {"Käynnistä", "F1"}, {"Äänet päällä", "F3"}, {"Lopeta", ""}};
     for (std::size_t i = 0; i < items.size(); ++i) {
         EXPECT_EQ(menu.items[i].caption, items[i].first);
-        EXPECT_EQ(menu.items[i].shortcut, items[i].second);
+        EXPECT_EQ(menu.items[i].shortcut(), items[i].second);
         EXPECT_EQ(menu.items[i].caption.find('&'), std::string_view::npos);
     }
     EXPECT_EQ(texts().soundOff, "Äänet poissa");

@@ -63,7 +63,7 @@ struct Model {
 class KeyStorm : public ::testing::Test {
   protected:
     testing::RecordingPlatform platform;
-    Frmsormio window{platform};
+    Frmsormio frmsormio{platform};
     std::mt19937 random{20261207};
     Model model;
     bool careful = false;
@@ -72,7 +72,8 @@ class KeyStorm : public ::testing::Test {
 
     char litGlyph() const {
         for (const KeyRow& row : KeyTable::rows()) {
-            if (window.view().tiles[static_cast<std::size_t>(row.tile)] == rgbOf(TileColour::Red)) {
+            if (frmsormio.view().tiles[static_cast<std::size_t>(row.tile)] ==
+                rgbOf(TileColour::Red)) {
                 return row.glyph;
             }
         }
@@ -174,18 +175,18 @@ class KeyStorm : public ::testing::Test {
             switch (pick(4)) {
                 case 0:
                     expectText(text, false);
-                    window.committed(text, t);
+                    frmsormio.committed(text, t);
                     break;
                 case 1:  // a character message at a time, as Windows sends them
                     if (text.size() == 1 && (text[0] < 0xD800 || text[0] > 0xDFFF)) {
                         expectText(text, false);
-                        window.unit(text[0], t);
+                        frmsormio.unit(text[0], t);
                         break;
                     }
                     [[fallthrough]];
                 default:
                     expectText(text, true);
-                    window.keyText(text, t);
+                    frmsormio.keyText(text, t);
                     break;
             }
         } else if (what < 48) {
@@ -197,28 +198,29 @@ class KeyStorm : public ::testing::Test {
                     model.tones -= 19;
                 }
                 model.start();
-                window.mnustart_Click(t);
+                frmsormio.mnustart_Click(t);
+                frmsormio.audioOpened();  // the platform's answer
             }
         } else if (what < 49) {
             model.soundOff = !model.soundOff;
-            window.mnusound_Click();
+            frmsormio.mnusound_Click();
         } else if (what < 51) {
             if (!careful) {
                 model.deadKeyPending = true;
-                window.deadKey();
+                frmsormio.deadKey();
             }
         } else if (what < 75 && platform.wakeAtNs != Platform::kNever) {
             model.advance(platform.wakeAtNs);  // woken when asked
-            window.wake(platform.wakeAtNs);
+            frmsormio.wake(platform.wakeAtNs);
         } else {
             const std::int64_t t = nextTime();
             model.advance(t);
-            window.wake(t);
+            frmsormio.wake(t);
         }
     }
 
     void checkInvariants() {
-        const View& view = window.view();
+        const View& view = frmsormio.view();
         int red = 0, blue = 0;
         for (const Rgb& tile : view.tiles) {
             red += tile == rgbOf(TileColour::Red);
@@ -227,7 +229,7 @@ class KeyStorm : public ::testing::Test {
         ASSERT_EQ(red, model.started ? 1 : 0) << "red only during a turn or after a game over";
         ASSERT_EQ(blue, model.blueExpected ? 1 : 0);
         ASSERT_EQ(view.barTakesKeys(), model.inTurn);
-        ASSERT_EQ(window.countdownRunning(), model.inTurn);
+        ASSERT_EQ(frmsormio.countdownRunning(), model.inTurn);
         ASSERT_EQ(view.score, model.started && model.score > 0 ? scoreText(model.score) : "0");
         ASSERT_EQ(view.scoreShown, model.started);
         ASSERT_EQ(view.soundCaption, model.soundOff ? "Äänet poissa" : "Äänet päällä");
@@ -236,18 +238,18 @@ class KeyStorm : public ::testing::Test {
             const long long due = (model.now - model.turnStart) / (10 * kMs);
             ASSERT_EQ(view.barWidth, std::max(0LL, 600 - 3 * model.score - 3 * due));
             ASSERT_EQ(platform.wakeAtNs, model.turnStart + (due + 1) * 10 * kMs);
-            ASSERT_EQ(window.telling().key, std::string(1, litGlyph()));
-            ASSERT_TRUE(window.telling().ending.empty());
+            ASSERT_EQ(frmsormio.telling().key, std::string(1, litGlyph()));
+            ASSERT_TRUE(frmsormio.telling().ending.empty());
         } else {
             ASSERT_EQ(platform.wakeAtNs, Platform::kNever);
-            ASSERT_TRUE(window.telling().key.empty());
-            ASSERT_EQ(window.telling().ending.empty(), !model.started);
+            ASSERT_TRUE(frmsormio.telling().key.empty());
+            ASSERT_EQ(frmsormio.telling().ending.empty(), !model.started);
         }
     }
 };
 
 TEST_F(KeyStorm, fourHundredThousandRandomEventsKeepEveryInvariant) {
-    window.Form_Load(0);
+    frmsormio.Form_Load(0);
     long long hits = 0, games = 0, longest = 0, events = 0;
     for (; events < 400000; ++events) {
         const long long scoreBefore = model.score;

@@ -27,5 +27,20 @@ TEST(TickCount, aLongStallReplaysOnlyTheCatchUpLimit) {
     EXPECT_EQ(ticks.take(ticks.dueBy(hour + 10 * kMs), TickCount::kMaxCatchUp), 1);
 }
 
+TEST(WakeUp, neverBeforeItsMomentTheTimerEarlyByItsLeadAndAnEarlierOneSetAgain) {
+    using Woken = WakeUp::Woken;
+    WakeUp wake(kMs);
+    EXPECT_EQ(wake.woken(0), Woken::Off);
+    EXPECT_EQ(wake.set(100 * kMs), 99 * kMs);
+    EXPECT_EQ(wake.woken(90 * kMs), Woken::Early) << "a coarse timer";
+    EXPECT_EQ(wake.woken(99 * kMs), Woken::Wait);
+    EXPECT_EQ(wake.woken(100 * kMs - 1), Woken::Wait);
+    EXPECT_EQ(wake.woken(100 * kMs), Woken::Due);
+    EXPECT_EQ(wake.woken(101 * kMs), Woken::Off) << "once";
+    wake.set(200 * kMs);
+    EXPECT_EQ(wake.set(WakeUp::kOff), WakeUp::kOff);
+    EXPECT_EQ(wake.woken(300 * kMs), Woken::Off) << "unset since the timer was set";
+}
+
 }  // namespace
 }  // namespace sormio

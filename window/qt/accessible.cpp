@@ -55,7 +55,7 @@ class BarAccessible : public QAccessibleWidget, public QAccessibleValueInterface
 
     QString text(QAccessible::Text t) const override {
         if (t == QAccessible::Name) {
-            return qText(window_.middle().telling().key);
+            return qText(window_.frmsormio().telling().key);
         }
         return QAccessibleWidget::text(t);
     }

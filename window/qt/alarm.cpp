@@ -13,8 +13,8 @@ namespace sormio {
 namespace {
 
 // Waking from idle takes this machine's kernel 40 to 200 µs, and a one-tick turn must end within
-// 100 µs of its 10 ms. So the timer fires this much early and the last stretch is waited out on
-// the clock: a few per cent of a core while a turn runs, nothing while the game is idle.
+// 100 µs of its 10 ms: a few per cent of a core while a turn runs, nothing while the game is
+// idle.
 constexpr std::int64_t kLeadNs = 200'000;
 
 timespec asTimespec(std::int64_t ns) {
@@ -30,7 +30,8 @@ std::int64_t Alarm::nowNs() {
         .count();
 }
 
-Alarm::Alarm(std::function<void(std::int64_t)> ring, Source source) : ring_(std::move(ring)) {
+Alarm::Alarm(std::function<void(std::int64_t)> ring, Source source)
+    : ring_(std::move(ring)), wake_(kLeadNs) {
     // The kernel may otherwise let this thread's timers fire up to 50 µs late to save power.
     prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     if (source == Source::Kernel) {
@@ -59,34 +60,40 @@ Alarm::~Alarm() {
 }
 
 void Alarm::set(std::int64_t atNs) {
-    atNs_ = atNs;
+    wake_.set(atNs);
+    arm();
+}
+
+void Alarm::arm() {
+    const std::int64_t at = wake_.timerAt();
     if (fd_ >= 0) {
         // Re-arming also forgets an expiry that has not been read yet.
-        const itimerspec arm{
-            {}, asTimespec(atNs == kOff ? 0 : std::max<std::int64_t>(1, atNs - kLeadNs))};
+        const itimerspec arm{{}, asTimespec(at == kOff ? 0 : std::max<std::int64_t>(1, at))};
         timerfd_settime(fd_, TFD_TIMER_ABSTIME, &arm, nullptr);
-    } else if (atNs == kOff) {
+    } else if (at == kOff) {
         timer_.stop();
     } else {
-        const std::int64_t left = atNs - kLeadNs - nowNs();
+        const std::int64_t left = at - nowNs();
         timer_.start(static_cast<int>(std::clamp<std::int64_t>(left / 1'000'000, 0, 1 << 30)));
     }
 }
 
 void Alarm::onTimer() {
-    if (atNs_ == kOff) {
-        return;  // turned off since it fired
-    }
-    std::int64_t now = nowNs();
-    while (now < atNs_) {
-        now = nowNs();  // the lead: kLeadNs, and up to a millisecond more for the stand-in
-        if (atNs_ - now > kLeadNs + 2'000'000) {
-            set(atNs_);  // far too early, as the stand-in's millisecond timer may be
-            return;
+    for (;;) {
+        const std::int64_t now = nowNs();
+        switch (wake_.woken(now)) {
+            case WakeUp::Woken::Off:
+                return;  // turned off since it fired
+            case WakeUp::Woken::Early:
+                arm();  // as the stand-in's millisecond timer may be
+                return;
+            case WakeUp::Woken::Wait:
+                continue;
+            case WakeUp::Woken::Due:
+                ring_(now);
+                return;
         }
     }
-    atNs_ = kOff;
-    ring_(now);
 }
 
 }  // namespace sormio

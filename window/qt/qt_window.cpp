@@ -33,16 +33,45 @@ std::u16string_view utf16(const QString& text) {
     return {reinterpret_cast<const char16_t*>(text.utf16()), static_cast<std::size_t>(text.size())};
 }
 
+KeyPress::Name nameOf(int key, const QString& text) {
+    using Name = KeyPress::Name;
+    switch (key) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            return Name::Enter;
+        case Qt::Key_Escape:
+            return Name::Escape;
+        case Qt::Key_Backspace:
+            return Name::Backspace;
+        case Qt::Key_Tab:
+        case Qt::Key_Backtab:
+            return Name::Tab;
+        default:
+            break;
+    }
+    if (isDeadKey(key)) {
+        return Name::Dead;
+    }
+    if (key >= Qt::Key_F1 && key <= Qt::Key_F35) {
+        return Name::Function;
+    }
+    return text.isEmpty() ? Name::Other : Name::Character;
+}
+
 }  // namespace
 
 QtWindow::QtWindow()
-    : middle_(*this),
-      alarm_([this](std::int64_t now) { middle_.wake(now); }),
-      sound_([this](int tones) {
-          // From the sound thread: what a lost server did not play is handed back to the window's.
-          QMetaObject::invokeMethod(
-              this, [this, tones] { middle_.tonesLost(tones); }, Qt::QueuedConnection);
-      }) {
+    : frmsormio_(*this),
+      alarm_([this](std::int64_t now) { frmsormio_.wake(now); }),
+      // The sound thread's answers, handed to the window's thread.
+      sound_({[this] {
+                  QMetaObject::invokeMethod(
+                      this, [this] { frmsormio_.audioOpened(); }, Qt::QueuedConnection);
+              },
+              [this](int tones) {
+                  QMetaObject::invokeMethod(
+                      this, [this, tones] { frmsormio_.audioLost(tones); }, Qt::QueuedConnection);
+              }}) {
     const WindowDescription& description = windowDescription();
     setObjectName(qText(description.name));
     installAccessibleFactory();
@@ -58,7 +87,7 @@ QtWindow::QtWindow()
         move(screen->availableGeometry().center() - rect().center());
     }
     show();
-    middle_.Form_Load(now());
+    frmsormio_.Form_Load(now());
 }
 
 QtWindow::~QtWindow() = default;
@@ -71,23 +100,10 @@ void QtWindow::buildMenu() {
     QMenu* mnuohjelma = menuBar()->addMenu(qText(menu.caption));
     mnuohjelma->setObjectName(qText(menu.name));
     for (const MenuItem& item : menu.items) {
-        QAction* action = mnuohjelma->addAction(qText(item.caption), [this, &item] {
-            switch (item.command) {
-                case Command::Start:
-                    middle_.mnustart_Click(now());
-                    break;
-                case Command::Sound:
-                    middle_.mnusound_Click();
-                    break;
-                case Command::Quit:
-                    middle_.mnuquit_Click();
-                    break;
-            }
-        });
+        QAction* action = mnuohjelma->addAction(
+            qText(item.caption), [this, &item] { frmsormio_.command(item.command, now()); });
         action->setObjectName(qText(item.name));
-        if (item.shortcut != Shortcut::None) {
-            action->setShortcut(item.shortcut == Shortcut::F1 ? Qt::Key_F1 : Qt::Key_F3);
-        }
+        action->setShortcut(QKeySequence(QString::fromStdString(item.shortcut())));
         // Shortcuts act whichever control holds the focus, the bar included.
         action->setShortcutContext(Qt::WindowShortcut);
         action->setShortcutVisibleInContextMenu(true);
@@ -108,30 +124,33 @@ void QtWindow::buildControls() {
     client->setPalette(palette);
     setCentralWidget(client);
 
-    // Created in the order of the description; later siblings lie on top.
-    for (const Control& control : description.controls) {
+    // Created in the order of the description, which a screen reader follows; stacked in the
+    // order it draws them.
+    std::vector<QWidget*> widgets(description.controls.size(), nullptr);
+    for (std::size_t i = 0; i < description.controls.size(); ++i) {
+        const Control& control = description.controls[i];
         if (control.kind == ControlKind::Bar) {
-            picture1_ = new Bar(client, *this, control);
+            widgets[i] = picture1_ = new Bar(client, *this, control);
             continue;
         }
         if (control.kind != ControlKind::Label) {
-            continue;  // the timers are the middle's
+            continue;  // the timers are Frmsormio's
         }
         auto* label = new Label(client, control, gameFont(*control.font));
+        widgets[i] = label;
         if (control.index >= 0) {
             lblkirjain_[static_cast<std::size_t>(control.index)] = label;
-        } else if (control.name == "Label1") {
-            label1_ = label;
         } else if (control.name == "Lblpisteet") {
             lblpisteet_ = label;
             label->setAccessibleDescription(qText(texts().points));
-        } else {
-            lblotsikko_ = label;
         }
         label->setVisible(control.visible);
     }
-    // The credit line overlaps the title's last nine rows and must stay readable over it.
-    label1_->raise();
+    for (const std::size_t i : description.drawOrder) {
+        if (widgets[i] != nullptr) {
+            widgets[i]->raise();
+        }
+    }
     // Where the focus rests after a game when a screen reader listens; draws nothing.
     ending_ = new QLabel(client);
     ending_->setObjectName(QStringLiteral("ending"));
@@ -142,14 +161,8 @@ void QtWindow::buildControls() {
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 }
 
-void QtWindow::setClock(Clock clock) {
-    clock_ = std::move(clock);
-    byHand_ = true;
-    alarm_.set(Alarm::kOff);
-}
-
 void QtWindow::draw(unsigned changes) {
-    const View& view = middle_.view();
+    const View& view = frmsormio_.view();
     if ((changes & Change::Tiles) != 0) {
         for (int t = 0; t < KeyTable::kKeys; ++t) {
             lblkirjain_[static_cast<std::size_t>(t)]->setBackground(
@@ -175,22 +188,16 @@ void QtWindow::draw(unsigned changes) {
 }
 
 void QtWindow::wakeAt(std::int64_t atNs) {
-    if (!byHand_) {
-        alarm_.set(atNs == Platform::kNever ? Alarm::kOff : atNs);
-    }
+    alarm_.set(atNs == Platform::kNever ? Alarm::kOff : atNs);
 }
 
 void QtWindow::openAudio() {
-    if (!listener_) {
-        sound_.open();
+    if (!sound_.open()) {
+        QMetaObject::invokeMethod(this, [this] { frmsormio_.audioLost(0); }, Qt::QueuedConnection);
     }
 }
 
 bool QtWindow::playTones(int n) {
-    if (listener_) {
-        listener_(n);
-        return true;
-    }
     return sound_.play(n);
 }
 
@@ -199,11 +206,7 @@ void QtWindow::dropTones() {
 }
 
 void QtWindow::ringBell() {
-    if (listener_) {
-        listener_(1);
-    } else {
-        QApplication::beep();
-    }
+    QApplication::beep();
 }
 
 void QtWindow::quit() {
@@ -222,7 +225,7 @@ void QtWindow::moveFocusToMatchBar() {
         // A half-typed composition is no longer anybody's.
         QGuiApplication::inputMethod()->reset();
         announced_ = nullptr;
-        const std::string& ending = middle_.telling().ending;
+        const std::string& ending = frmsormio_.telling().ending;
         if (QAccessible::isActive() && !ending.empty()) {
             // How the game ended is told by the focus coming to a control named by it: the
             // window taking the focus back would have its title said first. Keys typed there
@@ -243,9 +246,11 @@ void QtWindow::tellTurn() {
     // The screen reader's focus moves to the lit tile, named by the key to press, so that a
     // screen reader speaks the key at every turn: the bar holds the keyboard focus throughout,
     // and a screen reader tells nothing of a focus that does not move. Keys still go to the bar.
-    const Telling& telling = middle_.telling();
-    const auto key = KeyTable::keyOfCharCode(static_cast<unsigned char>(telling.key.at(0)));
-    QWidget* tile = lblkirjain_[static_cast<std::size_t>(KeyTable::tileOfKey(key.value_or(0)))];
+    const Telling& telling = frmsormio_.telling();
+    if (telling.tile < 0) {
+        return;
+    }
+    QWidget* tile = lblkirjain_[static_cast<std::size_t>(telling.tile)];
     if (!telling.sameKey || announced_ != tile) {
         tell(tile);
         return;
@@ -255,7 +260,7 @@ void QtWindow::tellTurn() {
     tell(picture1_);
     const std::uint64_t turn = telling.turn;
     QTimer::singleShot(150, this, [this, tile, turn] {
-        if (turn == middle_.telling().turn && barTakesKeys()) {
+        if (turn == frmsormio_.telling().turn && barTakesKeys()) {
             tell(tile);
         }
     });
@@ -287,29 +292,35 @@ void Bar::paintEvent(QPaintEvent*) {
 }
 
 void Bar::keyPressEvent(QKeyEvent* event) {
-    if (event->text().isEmpty()) {
-        if (isDeadKey(event->key())) {
-            window_.middle().deadKey();  // no compose at all: the dead key itself comes here
-        }
-        QWidget::keyPressEvent(event);  // arrows, modifiers, function keys: not the game's
-        return;
+    // With no compose at all, a dead key itself comes here.
+    const std::u32string text = decodeUtf16(utf16(event->text()));
+    KeyPress press;
+    press.name = nameOf(event->key(), event->text());
+    press.text = text;
+    press.function = press.name == KeyPress::Name::Function ? event->key() - Qt::Key_F1 + 1 : 0;
+    press.shift = event->modifiers().testFlag(Qt::ShiftModifier);
+    press.ctrl = event->modifiers().testFlag(Qt::ControlModifier);
+    press.alt = event->modifiers().testFlag(Qt::AltModifier);
+    press.meta = event->modifiers().testFlag(Qt::MetaModifier);
+    if (window_.frmsormio().key(press, window_.now())) {
+        event->accept();
+    } else {
+        QWidget::keyPressEvent(event);
     }
-    window_.middle().keyText(utf16(event->text()), window_.now());
-    event->accept();
 }
 
 void Bar::keyReleaseEvent(QKeyEvent* event) {
     // A dead key's press is taken by the platform's compose, or arrives without text; its
     // release still comes here.
     if (isDeadKey(event->key())) {
-        window_.middle().deadKey();
+        window_.frmsormio().deadKey();
     }
     QWidget::keyReleaseEvent(event);
 }
 
 void Bar::inputMethodEvent(QInputMethodEvent* event) {
     // Only what is committed counts; a pre-edit is the input method's business until then.
-    window_.middle().committed(utf16(event->commitString()), window_.now());
+    window_.frmsormio().committed(utf16(event->commitString()), window_.now());
     event->accept();
 }
 

@@ -5,7 +5,6 @@
 #include <QMainWindow>
 #include <array>
 #include <cstdint>
-#include <functional>
 
 #include "alarm.h"
 #include "description.h"
@@ -17,21 +16,19 @@ namespace sormio {
 
 class Bar;
 
-// The game's one window on Linux, in Qt 6 Widgets. It holds the game's middle (Frmsormio) and
+// The game's one window on Linux, in Qt 6 Widgets. It holds the game's Frmsormio and
 // every control for the whole run; it turns menu commands, typed text and its alarm into the
-// middle's calls, and draws, sounds and tells what the middle asks.
+// calls of Frmsormio, and draws, sounds and tells what Frmsormio asks.
 class QtWindow : public QMainWindow, public Platform {
   public:
-    using Clock = std::function<std::int64_t()>;
-
     QtWindow();
     ~QtWindow() override;
 
-    Frmsormio& middle() { return middle_; }
-    const Frmsormio& middle() const { return middle_; }
-    const Game& game() const { return middle_.game(); }
-    // The time of the window's clock, which every call to the middle carries.
-    std::int64_t now() const { return clock_(); }
+    Frmsormio& frmsormio() { return frmsormio_; }
+    const Frmsormio& frmsormio() const { return frmsormio_; }
+    const Game& game() const { return frmsormio_.game(); }
+    // The time of the window's clock, which every call to Frmsormio carries.
+    virtual std::int64_t now() const { return Alarm::nowNs(); }
 
     QWidget* client() const { return centralWidget(); }
     Bar* picture1() const { return picture1_; }
@@ -40,12 +37,6 @@ class QtWindow : public QMainWindow, public Platform {
     QAction* mnusound() const { return mnusound_; }
     // The tile a screen reader was last told holds the focus during a turn, if any.
     const QWidget* announced() const { return announced_; }
-
-    // For a test: time is the test's from now on, and the alarm no longer rings; the test wakes
-    // the middle itself.
-    void setClock(Clock clock);
-    // For a test or a benchmark: every tone (or bell) is counted here instead of sounded.
-    void listenToTones(std::function<void(int)> listener) { listener_ = std::move(listener); }
 
     // Platform
     void draw(unsigned changes) override;
@@ -68,17 +59,12 @@ class QtWindow : public QMainWindow, public Platform {
     // Moves the screen reader's focus there.
     void tell(QWidget* focus);
 
-    Frmsormio middle_;
-    Clock clock_ = &Alarm::nowNs;
-    bool byHand_ = false;
+    Frmsormio frmsormio_;
     Alarm alarm_;
     Sound sound_;
-    std::function<void(int)> listener_;
     Bar* picture1_ = nullptr;
     std::array<Label*, KeyTable::kKeys> lblkirjain_{};
-    Label* label1_ = nullptr;
     Label* lblpisteet_ = nullptr;
-    Label* lblotsikko_ = nullptr;
     QAction* mnustart_ = nullptr;
     QAction* mnusound_ = nullptr;
     QAction* mnuquit_ = nullptr;
@@ -87,7 +73,7 @@ class QtWindow : public QMainWindow, public Platform {
 };
 
 // The countdown bar: a one-pixel line that, while shown and enabled, holds the keyboard focus
-// and hands every typed character to the middle.
+// and hands every typed character to Frmsormio.
 class Bar : public QWidget {
   public:
     Bar(QWidget* parent, QtWindow& window, const Control& control);

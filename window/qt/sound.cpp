@@ -1,6 +1,7 @@
 #include "sound.h"
 
 #include <dlfcn.h>
+#include <poll.h>
 #include <pthread.h>
 #include <pulse/pulseaudio.h>
 #include <signal.h>
@@ -134,7 +135,9 @@ struct Sound::Loop {
         pulse().pa_context_set_state_callback(context, &Loop::onContextState, this);
         // Never start a server of our own: a desktop without one gets the bell.
         if (pulse().pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-            lose();
+            if (context != nullptr) {
+                lose();  // unless its failing state has been seen to already
+            }
             return;
         }
         connectTimer = pulse().pa_context_rttime_new(
@@ -172,14 +175,13 @@ struct Sound::Loop {
         corked = true;
         draining = false;
         owner.ready_.store(true, std::memory_order_release);
-        owner.connecting_.store(false);
+        owner.answers_.opened();
         write();
     }
 
     // The server went away or never answered: whatever it did not play is the bell's.
     void lose() {
         owner.ready_.store(false, std::memory_order_release);
-        owner.connecting_.store(false);
         const int unplayed = pending + owner.requested_.exchange(0) + ledger.lost(wallNs());
         pending = 0;
         playedUntil = {};
@@ -201,12 +203,8 @@ struct Sound::Loop {
             pulse().pa_context_unref(context);
             context = nullptr;
         }
-        ringInstead(unplayed);
-    }
-
-    void ringInstead(int tones) {
-        if (tones > 0 && owner.unplayed_) {
-            owner.unplayed_(tones);
+        if (!owner.quit_.load()) {
+            owner.answers_.lost(unplayed);  // nobody is left to ring when the game quits
         }
     }
 
@@ -331,16 +329,20 @@ struct Sound::Loop {
             playedUntil = {};
         }
         pending += owner.requested_.exchange(0);
-        if (owner.retry_.exchange(false) && context == nullptr) {
-            connect();
+        if (owner.retry_.exchange(false)) {
+            if (context == nullptr) {
+                connect();  // answered as it succeeds or fails
+            } else if (owner.ready_.load()) {
+                owner.answers_.opened();
+            }  // else the connection under way answers
         }
         if (owner.ready_.load()) {
             write();
-        } else if (!owner.connecting_.load()) {
+        } else if (pending > 0) {
             // Asked for while the server was being lost: the bell plays them.
-            ringInstead(pending);
+            owner.answers_.lost(pending);
             pending = 0;
-        }  // else kept for the connection under way
+        }
     }
 
     static void onWake(pa_mainloop_api*, pa_io_event*, int, pa_io_event_flags_t, void* self) {
@@ -411,7 +413,7 @@ struct Sound::Loop {
     }
 };
 
-Sound::Sound(Unplayed unplayed) : unplayed_(std::move(unplayed)) {}
+Sound::Sound(Answers answers) : answers_(std::move(answers)) {}
 
 Sound::~Sound() {
     if (thread_.joinable()) {
@@ -424,33 +426,28 @@ Sound::~Sound() {
     }
 }
 
-void Sound::open() {
+bool Sound::open() {
     if (thread_.joinable()) {
-        if (!connected()) {
-            connecting_.store(true);
-            retry_.store(true);
-            wake();
-        }
-        return;
+        retry_.store(true);
+        wake();
+        return true;
     }
     wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wakeFd_ < 0) {
-        return;  // no thread, no tone: the bell it is
+        return false;  // no thread, no tone: the bell it is
     }
     // Signals stay with the window's thread; a write to a server that died must not raise
     // SIGPIPE here.
     sigset_t all, previous;
     sigfillset(&all);
     pthread_sigmask(SIG_BLOCK, &all, &previous);
-    connecting_.store(true);
     thread_ = std::thread([this] { run(); });
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return true;
 }
 
 bool Sound::play(int n) {
-    if (!connected() && !connecting_.load()) {
-        retry_.store(true);
-        wake();
+    if (!connected()) {
         return false;
     }
     requested_.fetch_add(n);
@@ -489,10 +486,16 @@ void Sound::run() {
             return;
         }
     }
-    // No libpulse, or no loop to run it in: nothing will ever play.
-    connecting_.store(false);
-    if (const int asked = requested_.exchange(0); asked > 0 && unplayed_) {
-        unplayed_(asked);
+    // No libpulse, or no loop to run it in: nothing will ever play, which every open() hears.
+    for (retry_.store(true); !quit_.load();) {
+        if (retry_.exchange(false)) {
+            answers_.lost(0);
+        }
+        pollfd wakeUp{wakeFd_, POLLIN, 0};
+        std::uint64_t count;
+        if (::poll(&wakeUp, 1, -1) > 0) {
+            [[maybe_unused]] const auto n = ::read(wakeFd_, &count, sizeof count);
+        }
     }
 }
 

@@ -11,24 +11,27 @@ namespace sormio {
 //
 // Everything that talks to the server runs on a thread of its own, so the window's thread only
 // ever touches a few atomics and writes one eventfd: play() returns in microseconds whether the
-// server is fast, slow, hung or gone. Tones asked for while it connects play once it is
-// connected; while no server plays (none running, refused, lost) play() says so, and the game
-// rings the window system's bell instead. A lost server is looked for again only when the game
-// asks for a tone or opens the audio again, never by polling, so an idle game costs nothing.
+// server is fast, slow, hung or gone. Every open() is answered on that thread, when the server
+// has answered or failed to; a lost server is looked for again only when open() asks, never by
+// polling, so an idle game costs nothing.
 class Sound {
   public:
-    // Called on the sound thread with the number of tones that were asked for and never
-    // played (the server went away, or never answered), so that the game can ring for them.
-    using Unplayed = std::function<void(int tones)>;
+    // Called on the sound thread.
+    struct Answers {
+        std::function<void()> opened;  // a server plays what play() is given
+        // No server answered, or it went away with `tones` that it never played.
+        std::function<void(int tones)> lost;
+    };
 
-    explicit Sound(Unplayed unplayed);
+    explicit Sound(Answers answers);
     ~Sound();
     Sound(const Sound&) = delete;
     Sound& operator=(const Sound&) = delete;
 
     // Starts the sound thread, which connects in the background; once started, looks again
-    // for a server that was lost.
-    void open();
+    // for a server that was lost. Answered on the sound thread, or false when no thread can
+    // start, and no answer comes.
+    bool open();
     // Queues n tones. False when no server would play them now.
     bool play(int n);
     // Drops every tone not yet heard.
@@ -44,11 +47,10 @@ class Sound {
     std::atomic<int> requested_{0};
     std::atomic<unsigned> drops_{0};
     std::atomic<bool> ready_{false};
-    std::atomic<bool> connecting_{false};
     std::atomic<bool> retry_{false};
     std::atomic<bool> quit_{false};
     int wakeFd_ = -1;
-    Unplayed unplayed_;
+    Answers answers_;
     std::thread thread_;
 };
 

@@ -21,8 +21,8 @@ std::int64_t ns(double ms) {
     return sormio::nanosecondsOfMs(ms);
 }
 
-sormio::Frmsormio& middle() {
-    return window->middle();
+sormio::Frmsormio& frmsormio() {
+    return window->frmsormio();
 }
 
 }  // namespace
@@ -32,79 +32,98 @@ extern "C" {
 // A fresh game, as at load time: also what "Lopeta" leaves.
 EMSCRIPTEN_KEEPALIVE void sormio_load(double nowMs) {
     window = std::make_unique<sormio::WebWindow>();
-    middle().Form_Load(ns(nowMs));
+    frmsormio().Form_Load(ns(nowMs));
 }
 
-EMSCRIPTEN_KEEPALIVE void sormio_start(double nowMs) {
-    middle().mnustart_Click(ns(nowMs));
-}
-
-EMSCRIPTEN_KEEPALIVE void sormio_sound() {
-    middle().mnusound_Click();
-}
-
-EMSCRIPTEN_KEEPALIVE void sormio_quit() {
-    middle().mnuquit_Click();
+// A menu item's command (sormio::Command as a number).
+EMSCRIPTEN_KEEPALIVE void sormio_command(int which, double nowMs) {
+    if (which >= 0 && which <= static_cast<int>(sormio::Command::Quit)) {
+        frmsormio().command(static_cast<sormio::Command>(which), ns(nowMs));
+    }
 }
 
 EMSCRIPTEN_KEEPALIVE char32_t* sormio_text_buffer() {
     return textBuffer;
 }
 
+// One key press: its name (KeyPress::Name as a number), its function key's number, its modifiers
+// (1 Ctrl, 2 Alt, 4 Meta, 8 its character comes with a keypress of its own, 16 Shift) and the
+// characters it typed, written into the text buffer. 1 when the game took it, else 0.
+EMSCRIPTEN_KEEPALIVE int sormio_key(int name, int function, int modifiers, int length,
+                                    double nowMs) {
+    using Name = sormio::KeyPress::Name;
+    if (name < 0 || name > static_cast<int>(Name::Other) || length < 0 ||
+        length > static_cast<int>(std::size(textBuffer))) {
+        return 0;
+    }
+    sormio::KeyPress press;
+    press.name = static_cast<Name>(name);
+    press.text = std::u32string_view(textBuffer, static_cast<std::size_t>(length));
+    press.function = function;
+    press.ctrl = (modifiers & 1) != 0;
+    press.alt = (modifiers & 2) != 0;
+    press.meta = (modifiers & 4) != 0;
+    press.characterFollows = (modifiers & 8) != 0;
+    press.shift = (modifiers & 16) != 0;
+    return frmsormio().key(press, ns(nowMs)) ? 1 : 0;
+}
+
 // The characters of one key press, written into the text buffer.
 EMSCRIPTEN_KEEPALIVE void sormio_key_text(int length, double nowMs) {
     if (length >= 0 && length <= static_cast<int>(std::size(textBuffer))) {
-        middle().keyText(std::u32string_view(textBuffer, static_cast<std::size_t>(length)),
-                         ns(nowMs));
+        frmsormio().keyText(std::u32string_view(textBuffer, static_cast<std::size_t>(length)),
+                            ns(nowMs));
     }
 }
 
-// What an input method committed, written into the text buffer.
-EMSCRIPTEN_KEEPALIVE void sormio_committed(int length, double nowMs) {
-    if (length >= 0 && length <= static_cast<int>(std::size(textBuffer))) {
-        middle().committed(std::u32string_view(textBuffer, static_cast<std::size_t>(length)),
-                           ns(nowMs));
-    }
+// The page's answers to Platform::openAudio().
+EMSCRIPTEN_KEEPALIVE void sormio_audio_opened() {
+    frmsormio().audioOpened();
 }
 
-EMSCRIPTEN_KEEPALIVE void sormio_dead_key() {
-    middle().deadKey();
+EMSCRIPTEN_KEEPALIVE void sormio_audio_lost(int tones) {
+    frmsormio().audioLost(tones);
 }
 
 EMSCRIPTEN_KEEPALIVE void sormio_wake(double nowMs) {
-    middle().wake(ns(nowMs));
+    frmsormio().wake(ns(nowMs));
 }
 
-// When the running turn's bar runs out if no key comes (ms), or -1.
-EMSCRIPTEN_KEEPALIVE double sormio_ends_at() {
-    const std::int64_t at = middle().countdownEndsAt();
-    return at == sormio::Platform::kNever ? -1.0 : static_cast<double>(at) / 1e6;
+// The page looked at the turn's end: what it found (WakeUp::Woken as a number).
+EMSCRIPTEN_KEEPALIVE int sormio_woken(double nowMs) {
+    return static_cast<int>(window->woken(ns(nowMs)));
+}
+
+// When the page should look at the turn's end next (ms), or -1.
+EMSCRIPTEN_KEEPALIVE double sormio_end_timer_at() {
+    return window->endTimerAt();
 }
 
 EMSCRIPTEN_KEEPALIVE unsigned sormio_tile(int index) {
     return index >= 0 && index < sormio::KeyTable::kKeys
-               ? middle().view().tiles[static_cast<std::size_t>(index)].packed()
+               ? frmsormio().view().tiles[static_cast<std::size_t>(index)].packed()
                : 0;
+}
+
+// The tile of the key to press, or -1 outside a turn.
+EMSCRIPTEN_KEEPALIVE int sormio_turn_tile() {
+    return frmsormio().telling().tile;
 }
 
 // The bar's width, or -1 while it is hidden.
 EMSCRIPTEN_KEEPALIVE int sormio_bar() {
-    const sormio::View& view = middle().view();
+    const sormio::View& view = frmsormio().view();
     return view.barShown ? view.barWidth : -1;
 }
 
-EMSCRIPTEN_KEEPALIVE int sormio_takes_keys() {
-    return middle().view().barTakesKeys() ? 1 : 0;
-}
-
 EMSCRIPTEN_KEEPALIVE int sormio_score_shown() {
-    return middle().view().scoreShown ? 1 : 0;
+    return frmsormio().view().scoreShown ? 1 : 0;
 }
 
 // One of WebWindow::Text; TileState + t is what tile t is to a screen reader.
 EMSCRIPTEN_KEEPALIVE const char* sormio_text(int which) {
     using sormio::WebWindow;
-    const sormio::View& view = middle().view();
+    const sormio::View& view = frmsormio().view();
     switch (which) {
         case WebWindow::Score:
             text = view.score;
@@ -113,10 +132,10 @@ EMSCRIPTEN_KEEPALIVE const char* sormio_text(int which) {
             text = view.soundCaption;
             break;
         case WebWindow::Key:
-            text = middle().telling().key;
+            text = frmsormio().telling().key;
             break;
         case WebWindow::Ending:
-            text = middle().telling().ending;
+            text = frmsormio().telling().ending;
             break;
         default: {
             const int tile = which - WebWindow::TileState;

@@ -178,7 +178,9 @@ std::string styleSheet(const WindowDescription& w) {
            "clip-path:inset(50%)}\n"
         // Not zoomed into when it takes the focus (a browser does so below 16 px).
         << "#" << kTyping << "{left:0;top:0;padding:0;border:0;font-size:16px;opacity:0}\n";
-    for (const Control& c : w.controls) {
+    // Each control at its place in the description's drawing order: a later one lies on top.
+    for (std::size_t place = 0; place < w.drawOrder.size(); ++place) {
+        const Control& c = w.controls[w.drawOrder[place]];
         if (c.kind == ControlKind::Timer) {
             continue;
         }
@@ -187,16 +189,14 @@ std::string styleSheet(const WindowDescription& w) {
             << ";width:" << (c.kind == ControlKind::Bar ? "0" : deviceLength(r.width))
             << ";height:" << deviceLength(r.height) << ";background:";
         if (c.border) {
-            css << hex(w.tileBorder) << ";--fill:" << hex(c.background) << ";z-index:0";
+            css << hex(w.tileBorder) << ";--fill:" << hex(c.background);
         } else {
             css << hex(c.background);
         }
+        css << ";z-index:" << place;
         if (c.font != nullptr) {
             css << ";color:" << hex(c.text) << ";font:" << c.font->weight << " "
                 << deviceLength(c.font->pixels()) << " " << familyOf(c.font->face);
-        }
-        if (c.name == "Label1") {
-            css << ";z-index:1";  // the credit line overlaps the title's last rows
         }
         css << "}\n";
     }
@@ -240,15 +240,13 @@ std::string markup(const WindowDescription& w) {
          << escaped(menu.caption) << "</button>\n<div id=\"" << menu.name
          << "-items\" role=\"menu\" hidden>\n";
     for (const MenuItem& item : menu.items) {
-        const char* key = item.shortcut == Shortcut::F1   ? "F1"
-                          : item.shortcut == Shortcut::F3 ? "F3"
-                                                          : nullptr;
+        const std::string key = item.shortcut();
         html << "<button id=\"" << item.name << "\" role=\"menuitem\" tabindex=\"-1\"";
-        if (key != nullptr) {
+        if (!key.empty()) {
             html << " aria-keyshortcuts=\"" << key << "\"";
         }
         html << "><span>" << escaped(item.caption) << "</span>";
-        if (key != nullptr) {
+        if (!key.empty()) {
             html << "<kbd>" << key << "</kbd>";
         }
         html << "</button>\n";
@@ -343,21 +341,25 @@ std::string script(std::string text) {
         bar = c.kind == ControlKind::Bar ? &c : bar;
         tiles += c.kind == ControlKind::Label && c.index >= 0;
     }
-    // The menu's items by name: the command each gives, and the keys that give them.
+    // The menu's items by name, each with the command it gives; and the keys by the names
+    // that both the browser and the module give them.
     const MenuItem* sound = nullptr;
     std::ostringstream commands;
-    std::ostringstream shortcuts;
     for (const MenuItem& item : w.menu.items) {
         sound = item.command == Command::Sound ? &item : sound;
-        commands << item.name << ":\""
-                 << (item.command == Command::Start   ? "start"
-                     : item.command == Command::Sound ? "sound"
-                                                      : "quit")
-                 << "\",";
-        if (item.shortcut != Shortcut::None) {
-            shortcuts << (item.shortcut == Shortcut::F1 ? "F1" : "F3") << ":\"" << item.name
-                      << "\",";
-        }
+        commands << item.name << ":" << static_cast<int>(item.command) << ",";
+    }
+    using Name = KeyPress::Name;
+    std::ostringstream keys;
+    for (const auto& [name, key] : {std::pair{"Character", Name::Character},
+                                    {"Enter", Name::Enter},
+                                    {"Escape", Name::Escape},
+                                    {"Backspace", Name::Backspace},
+                                    {"Tab", Name::Tab},
+                                    {"Dead", Name::Dead},
+                                    {"Function", Name::Function},
+                                    {"Other", Name::Other}}) {
+        keys << name << ":" << static_cast<int>(key) << ",";
     }
     std::ostringstream page;
     page << "{tiles:" << tiles << ",textBuffer:" << WebWindow::kTextBufferLength
@@ -365,7 +367,11 @@ std::string script(std::string text) {
          << idOf(*bar) << "\",score:\"" << w.control("Lblpisteet").name << "\",menu:\""
          << w.menu.name << "\",sound:\"" << sound->name << "\",client:\"" << kClient
          << "\",menubar:\"" << kMenuBar << "\",ending:\"" << kEnding << "\",typing:\"" << kTyping
-         << "\"},commands:{" << commands.str() << "},shortcuts:{" << shortcuts.str() << "}}";
+         << "\"},commands:{" << commands.str() << "},start:" << static_cast<int>(Command::Start)
+         << ",keys:{" << keys.str() << "},woken:{Off:" << static_cast<int>(WakeUp::Woken::Off)
+         << ",Early:" << static_cast<int>(WakeUp::Woken::Early)
+         << ",Wait:" << static_cast<int>(WakeUp::Woken::Wait)
+         << ",Due:" << static_cast<int>(WakeUp::Woken::Due) << "}}";
     return fill("@CHANGE@", change.str()) && fill("@TEXT@", slots.str()) &&
                    fill("@PAGE@", page.str()) && fill("@LAYOUT@", layout.str())
                ? text

@@ -12,8 +12,6 @@
     const Layout = @LAYOUT@;
     const TILES = Page.tiles;
     const ids = Page.ids;
-    // Keys that type a character but bring no keypress with them.
-    const CONTROL_KEYS = { Escape: "\x1b", Backspace: "\b", Tab: "\t" };
     const decoder = new TextDecoder();
     let game = null;
     let memory = null;
@@ -213,7 +211,7 @@
 
     function tellTurn() {
         const key = text(Text.Key);
-        const tile = tiles.find((t) => t.getAttribute("aria-label") === key) || bar;
+        const tile = tiles[game.sormio_turn_tile()] || bar;
         // Told by the focus coming to it: described as the one to press as well, it would have a
         // screen reader say so too, and a turn is short.
         tile.removeAttribute("aria-description");
@@ -275,48 +273,41 @@
         }
     }
 
-    // A bar that runs out before the next frame ends the turn on time: its tones and its
-    // screen-reader sentence need not wait for the frame. A browser's timer fires up to a
-    // millisecond after its time, a tenth of a one-tick turn: it is set a little early and the
-    // rest is waited out on the clock, in posted tasks so that a key can still come in between.
-    const EARLY_MS = 2;
+    // A bar that runs out between two frames ends its turn on time: its tones and its
+    // screen-reader sentence need not wait for the frame. The module says when to look, a
+    // little before the end, and when looked whether to look again now or later; it is waited
+    // out in posted tasks, so that a key can still come in between.
     const nudge = new MessageChannel();
-    let endsAt = -1;
-    nudge.port1.onmessage = waitOut;
+    let endTimerAt = -1;
+    nudge.port1.onmessage = lookAtEnd;
 
-    function waitOut() {
-        if (endsAt < 0) {
-            return;
-        }
-        const now = performance.now();
-        if (now >= endsAt) { // never early
-            endsAt = -1;
-            game.sormio_wake(now);
-        } else {
+    function lookAtEnd() {
+        const woken = game.sormio_woken(performance.now());
+        if (woken === Page.woken.Wait) {
             nudge.port2.postMessage(0);
+        } else if (woken === Page.woken.Early) {
+            setEndTimer(game.sormio_end_timer_at(), true);
         }
     }
 
-    function cancelEnd() {
-        clearTimeout(timeout);
-        endsAt = -1;
-    }
-
-    function endOnTime() {
-        cancelEnd();
-        const at = game.sormio_ends_at();
-        const left = at - performance.now();
-        if (at >= 0 && left < 20) {
-            timeout = setTimeout(() => {
-                endsAt = at;
-                waitOut();
-            }, Math.max(0, Math.floor(left - EARLY_MS)));
+    function setEndTimer(at, again = false) {
+        if (at !== endTimerAt || again) {
+            endTimerAt = at;
+            clearTimeout(timeout);
+            if (at >= 0) {
+                timeout = setTimeout(lookAtEnd, Math.max(0, Math.floor(at - performance.now())));
+            }
         }
     }
 
     // Made (or woken) inside a key or click handler, where browsers let a page start sound:
-    // the game opens its audio at a Start.
+    // the game opens its audio at a Start, and hears the answer once that call is over.
     function openAudio() {
+        const opened = makeAudio();
+        queueMicrotask(() => opened ? game.sormio_audio_opened() : game.sormio_audio_lost(0));
+    }
+
+    function makeAudio() {
         try {
             if (audio === null) {
                 // The shortest buffer the browser allows (a number below it is raised to it):
@@ -333,8 +324,10 @@
             if (audio.state === "suspended") {
                 audio.resume().catch(() => {});
             }
+            return audio.state !== "closed";
         } catch (e) {
             audio = null; // no sound on this browser: the game rings its bell instead
+            return false;
         }
     }
 
@@ -382,7 +375,7 @@
         queueMicrotask(() => {
             silence();
             wakeAt = -1;
-            cancelEnd();
+            setEndTimer(-1);
             game.sormio_load(performance.now());
         });
     }
@@ -393,14 +386,12 @@
             changes |= what;
             wantFrame();
         },
-        sormio_page_wake_at(ms) {
+        sormio_page_wake_at(ms, endMs) {
             wakeAt = ms;
             if (ms >= 0) {
                 wantFrame();
-                endOnTime();
-            } else {
-                cancelEnd();
             }
+            setEndTimer(endMs);
         },
         sormio_page_open_audio: openAudio,
         sormio_page_play_tones: playTones,
@@ -421,19 +412,12 @@
         }
     }
 
-    // The menu's commands, which its items (Page.commands) and their shortcuts give.
-    const commands = {
-        start: (at) => game.sormio_start(at),
-        sound: () => game.sormio_sound(),
-        quit: () => game.sormio_quit(),
-    };
-
     // Every call carries the time of the player's action, the event's own time stamp: a turn
     // starts when F1 went down, and a key counts when it was typed, however long the browser
     // took to hand it over (opening the audio at the first Start takes it a while).
     function command(name, at, tapped = false) {
         closeMenu();
-        if (Page.commands[name] === "start") {
+        if (Page.commands[name] === Page.start) {
             onScreen = tapped;
             if (tapped) {
                 // Now, while the tap is being handled: only then does a browser bring up its
@@ -443,7 +427,7 @@
                 moveFocus(field);
             }
         }
-        commands[Page.commands[name]](at);
+        game.sormio_command(Page.commands[name], at);
     }
 
     // What the on-screen keyboard has put in the field: a character added at its end is a key
@@ -454,15 +438,16 @@
         const now = field.value;
         const added = now.startsWith(fieldText) ? [...now.slice(fieldText.length)] : [];
         fieldText = now;
-        if (added.length === 1 && game !== null && playing()) {
-            typed(added[0], e.timeStamp);
+        if (added.length === 1 && game !== null) {
+            game.sormio_key_text(write(added[0]), e.timeStamp);
         }
         if (!e.isComposing && now.length > 32) {
             field.value = fieldText = "";
         }
     });
 
-    function typed(characters, at) {
+    // Into the module's text buffer; how many it took.
+    function write(characters) {
         const buffer = new Uint32Array(memory.buffer, game.sormio_text_buffer(), Page.textBuffer);
         let n = 0;
         for (const c of characters) {
@@ -471,60 +456,59 @@
             }
             buffer[n++] = c.codePointAt(0);
         }
-        game.sormio_key_text(n, at);
+        return n;
     }
 
-    function playing() {
-        return game.sormio_takes_keys() !== 0;
+    // One key press as the browser reports it, to the game, which decides what it is and says
+    // whether it took it. A keydown's character comes with its keypress: after a dead key, only
+    // that carries the character typed, where the keydown may carry the plain letter.
+    function press(e, keydown) {
+        const characters = e.key === "Unidentified" && e.charCode > 0
+            ? String.fromCodePoint(e.charCode) : e.key;
+        const f = /^F([0-9]+)$/.exec(e.key);
+        let name = Object.hasOwn(Page.keys, e.key) ? Page.keys[e.key] : Page.keys.Character;
+        if (f) {
+            name = Page.keys.Function;
+        } else if (name === Page.keys.Character && keydown && [...characters].length !== 1) {
+            name = Page.keys.Other;
+        }
+        const altGraph = e.getModifierState("AltGraph");
+        const modifiers = (e.ctrlKey && !altGraph ? 1 : 0) | (e.altKey && !altGraph ? 2 : 0) |
+            (e.metaKey ? 4 : 0) | (keydown ? 8 : 0) | (e.shiftKey ? 16 : 0);
+        const n = name === Page.keys.Character ? write(characters) : 0;
+        return game.sormio_key(name, f ? Number(f[1]) : 0, modifiers, n, e.timeStamp) !== 0;
     }
 
     addEventListener("keydown", (e) => {
         if (game === null || e.isComposing) {
             return;
         }
-        const item = Object.hasOwn(Page.shortcuts, e.key) ? Page.shortcuts[e.key] : null;
-        if (item !== null) {
-            e.preventDefault(); // not the browser's help or find
-            if (!e.ctrlKey && !e.altKey && !e.metaKey && !e.shiftKey) {
-                command(item, e.timeStamp);
-            }
-            return;
-        }
-        if (e.ctrlKey || e.altKey || e.metaKey) {
-            return; // the browser's shortcuts
-        }
-        if (e.key === "F10") {
-            e.preventDefault(); // the menu from the keyboard, as a desktop window's
-            openMenu();
-        } else if (!items.hidden) {
-            menuKey(e);
-        } else if (e.target === menu && (e.key === "Enter" || e.key === " ")) {
+        const plain = !e.ctrlKey && !e.altKey && !e.metaKey;
+        if (items.hidden && e.target === menu && plain && (e.key === "Enter" || e.key === " ")) {
             e.preventDefault(); // opened here, the same in every browser
             openMenu();
-        } else if (e.key === "Dead") {
-            game.sormio_dead_key();
-        } else if (e.key in CONTROL_KEYS && playing()) {
-            e.preventDefault();
-            typed(CONTROL_KEYS[e.key], e.timeStamp);
+            return;
         }
-        // Characters come with the keypress: after a dead key, only it carries the character
-        // typed, where the keydown may carry the plain letter.
+        const shortcut = /^F[0-9]+$/.test(e.key);
+        if ((items.hidden || shortcut) && press(e, true)) {
+            e.preventDefault(); // not the browser's help or find, no scrolling, no focus moved
+            if (shortcut) {
+                // As a command from the menu: the focus leaves whatever the page's own had, and
+                // the next turn brings it back to the game (see tellTurn).
+                onScreen = false;
+                closeMenu();
+            }
+        } else if (e.key === "F10" && plain) {
+            e.preventDefault(); // the menu from the keyboard, as a desktop window's
+            openMenu();
+        } else if (!items.hidden && plain) {
+            menuKey(e);
+        }
     });
 
     addEventListener("keypress", (e) => {
-        if (game === null || e.ctrlKey || e.metaKey || (e.altKey && !e.getModifierState("AltGraph"))) {
-            return;
-        }
-        if (!items.hidden) {
-            return; // the menu's: Enter chooses its item
-        }
-        let characters = e.key === "Enter" ? "\r" : e.key;
-        if (characters === "Unidentified") {
-            characters = e.charCode > 0 ? String.fromCodePoint(e.charCode) : "";
-        }
-        if (characters && playing()) {
+        if (game !== null && items.hidden && press(e, false)) {
             e.preventDefault(); // no scrolling by Space, no button pressed by Enter
-            typed(characters, e.timeStamp);
         }
     });
 

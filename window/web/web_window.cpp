@@ -4,8 +4,9 @@
 #define SORMIO_FROM_PAGE(name) __attribute__((import_module("env"), import_name(#name))) name
 extern "C" {
 void SORMIO_FROM_PAGE(sormio_page_draw)(unsigned changes);
-// Milliseconds on the page's clock, or a negative number for never.
-void SORMIO_FROM_PAGE(sormio_page_wake_at)(double ms);
+// Milliseconds on the page's clock, or a negative number for never: the next tick, and when to
+// look at the turn's end (sormio_woken).
+void SORMIO_FROM_PAGE(sormio_page_wake_at)(double ms, double endMs);
 void SORMIO_FROM_PAGE(sormio_page_open_audio)();
 int SORMIO_FROM_PAGE(sormio_page_play_tones)(int n);
 void SORMIO_FROM_PAGE(sormio_page_drop_tones)();
@@ -15,14 +16,35 @@ void SORMIO_FROM_PAGE(sormio_page_quit)();
 
 namespace sormio {
 
-WebWindow::WebWindow() : middle_(*this) {}
+namespace {
+
+double msOf(std::int64_t ns) {
+    return ns == WakeUp::kOff ? -1.0 : static_cast<double>(ns) / 1e6;
+}
+
+}  // namespace
+
+WebWindow::WebWindow() : frmsormio_(*this) {}
 
 void WebWindow::draw(unsigned changes) {
     sormio_page_draw(changes);
 }
 
 void WebWindow::wakeAt(std::int64_t atNs) {
-    sormio_page_wake_at(atNs == kNever ? -1.0 : static_cast<double>(atNs) / 1e6);
+    end_.set(frmsormio_.countdownEndsAt());
+    sormio_page_wake_at(msOf(atNs), endTimerAt());
+}
+
+double WebWindow::endTimerAt() const {
+    return msOf(end_.timerAt());
+}
+
+WakeUp::Woken WebWindow::woken(std::int64_t nowNs) {
+    const WakeUp::Woken woken = end_.woken(nowNs);
+    if (woken == WakeUp::Woken::Due) {
+        frmsormio_.wake(nowNs);
+    }
+    return woken;
 }
 
 void WebWindow::openAudio() {

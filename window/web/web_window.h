@@ -8,7 +8,7 @@
 namespace sormio {
 
 // The game behind a web page. The page owns the document, its clock and the audio; this holds
-// the game's middle and hands what the middle asks to the page's script, through the functions
+// the game's Frmsormio and hands what it asks to the page's script, through the functions
 // the page gives the module when it loads it (WebWindow::Import). The page reads what to draw
 // through the module's exports, once a frame.
 class WebWindow : public Platform {
@@ -20,7 +20,12 @@ class WebWindow : public Platform {
 
     WebWindow();
 
-    Frmsormio& middle() { return middle_; }
+    Frmsormio& frmsormio() { return frmsormio_; }
+
+    // The page draws once a frame, and looks at a turn's end between frames: when to look
+    // (ms, or -1), and what it found (WakeUp::Woken), the game woken when its end has come.
+    double endTimerAt() const;
+    WakeUp::Woken woken(std::int64_t nowNs);
 
     // Platform
     void draw(unsigned changes) override;
@@ -32,7 +37,11 @@ class WebWindow : public Platform {
     void quit() override;
 
   private:
-    Frmsormio middle_;
+    // A browser's timer fires up to a millisecond after its time, a tenth of a one-tick turn.
+    static constexpr std::int64_t kEndLeadNs = 2'000'000;
+
+    Frmsormio frmsormio_;
+    WakeUp end_{kEndLeadNs};
 };
 
 }  // namespace sormio

@@ -123,7 +123,7 @@ class Element final : public IAccessible {
         }
         // The bar's width left, the countdown's state.
         return text(which(child) == Accessibility::kBar
-                        ? std::to_wstring(window_.middle().view().barWidth)
+                        ? std::to_wstring(window_.frmsormio().view().barWidth)
                         : std::wstring(),
                     out);
     }
@@ -146,13 +146,13 @@ class Element final : public IAccessible {
             return E_INVALIDARG;
         }
         const long id = which(child);
-        const View& view = window_.middle().view();
+        const View& view = window_.frmsormio().view();
         long s = STATE_SYSTEM_READONLY;
         if (id == CHILDID_SELF) {
             s = STATE_SYSTEM_FOCUSABLE | (GetFocus() == window_.hwnd() ? STATE_SYSTEM_FOCUSED : 0);
         } else if (id == Accessibility::kEnding) {
             s |= STATE_SYSTEM_FOCUSABLE | (focusOnWindow() == id ? STATE_SYSTEM_FOCUSED : 0) |
-                 (window_.middle().telling().ending.empty() ? STATE_SYSTEM_INVISIBLE : 0);
+                 (window_.frmsormio().telling().ending.empty() ? STATE_SYSTEM_INVISIBLE : 0);
         } else if (id == Accessibility::kBar) {
             s |= STATE_SYSTEM_FOCUSABLE |
                  (GetFocus() == window_.barHwnd() ? STATE_SYSTEM_FOCUSED : 0) |
@@ -293,12 +293,12 @@ class Element final : public IAccessible {
         if (GetFocus() != window_.hwnd()) {
             return -1;
         }
-        return window_.middle().telling().ending.empty() ? CHILDID_SELF : Accessibility::kEnding;
+        return window_.frmsormio().telling().ending.empty() ? CHILDID_SELF : Accessibility::kEnding;
     }
 
     std::wstring name(long id) const {
         const WindowDescription& d = windowDescription();
-        const View& view = window_.middle().view();
+        const View& view = window_.frmsormio().view();
         if (id == CHILDID_SELF) {
             return wide(d.caption);
         }
@@ -307,7 +307,7 @@ class Element final : public IAccessible {
         }
         switch (id) {
             case Accessibility::kBar:
-                return wide(window_.middle().telling().key);
+                return wide(window_.frmsormio().telling().key);
             case Accessibility::kScore: {
                 // " 3" reads as "3": the blank is the number's form, not part of it.
                 const std::string& score = view.score;
@@ -318,7 +318,7 @@ class Element final : public IAccessible {
             case Accessibility::kTitle:
                 return wide(d.control("Lblotsikko").caption);
             case Accessibility::kEnding:
-                return wide(window_.middle().telling().ending);
+                return wide(window_.frmsormio().telling().ending);
             default:
                 return wide(d.control("Label1").caption);
         }
@@ -326,8 +326,8 @@ class Element final : public IAccessible {
 
     std::wstring description(long id) const {
         if (id >= 1 && id <= KeyTable::kKeys) {
-            return wide(
-                reader::tileState(window_.middle().view().tiles[static_cast<std::size_t>(id - 1)]));
+            return wide(reader::tileState(
+                window_.frmsormio().view().tiles[static_cast<std::size_t>(id - 1)]));
         }
         return id == Accessibility::kScore ? wide(texts().points) : std::wstring();
     }
@@ -343,7 +343,7 @@ class Element final : public IAccessible {
         switch (id) {
             case Accessibility::kBar: {
                 Rect bar = d.control("Picture1").geometry;
-                bar.width = window_.middle().view().barWidth;
+                bar.width = window_.frmsormio().view().barWidth;
                 return bar;
             }
             case Accessibility::kScore:
@@ -411,7 +411,7 @@ void Accessibility::tellScore() const {
 }
 
 void Accessibility::tellEnding() const {
-    if (GetFocus() == window_.hwnd() && !window_.middle().telling().ending.empty()) {
+    if (GetFocus() == window_.hwnd() && !window_.frmsormio().telling().ending.empty()) {
         NotifyWinEvent(EVENT_OBJECT_FOCUS, window_.hwnd(), OBJID_CLIENT, kEnding);
     }
 }

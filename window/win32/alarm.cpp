@@ -12,10 +12,9 @@ namespace {
 // millisecond; older systems, and Wine, take the flag as unknown and get an ordinary one.
 constexpr DWORD kHighResolution = 0x00000002;  // CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
 
-// The timer fires this much early and the rest is waited out on the counter: a one-tick turn
-// is 10 ms, and 1 % of it is 100 µs, while a high-resolution timer wakes within half a
-// millisecond on Windows and Wine's within a whole one. At most an eighth of a core while a
-// turn runs, nothing at rest.
+// A one-tick turn is 10 ms, and 1 % of it is 100 µs, while a high-resolution timer wakes within
+// half a millisecond on Windows and Wine's within a whole one. At most an eighth of a core while
+// a turn runs, nothing at rest.
 constexpr std::int64_t kLeadNs = 1'200'000;
 
 // The system's timer resolution, raised to a millisecond while a turn runs (winmm, loaded then).
@@ -43,7 +42,7 @@ std::int64_t Alarm::nowNs() {
            c.QuadPart % frequency * 1'000'000'000 / frequency;
 }
 
-Alarm::Alarm() {
+Alarm::Alarm() : wake_(kLeadNs) {
     timer_ = CreateWaitableTimerExW(nullptr, nullptr, kHighResolution, TIMER_ALL_ACCESS);
     if (timer_ == nullptr) {
         timer_ = CreateWaitableTimerExW(nullptr, nullptr, 0, TIMER_ALL_ACCESS);
@@ -58,10 +57,10 @@ Alarm::~Alarm() {
 }
 
 void Alarm::set(std::int64_t atNs) {
-    const bool wasSet = atNs_ != kOff;
-    atNs_ = atNs;
-    if (atNs == kOff) {
-        if (wasSet) {
+    wake_.set(atNs);
+    if (!wake_.isSet()) {
+        if (running_) {
+            running_ = false;
             if (timer_ != nullptr) {
                 CancelWaitableTimer(timer_);
             }
@@ -75,14 +74,19 @@ void Alarm::set(std::int64_t atNs) {
         }
         return;
     }
-    if (!wasSet) {
+    if (!running_) {
+        running_ = true;
         finePeriod_ = finerTimer(true) == TIMERR_NOERROR;
         if (window_ != nullptr) {
             SetTimer(window_, kTimerId, USER_TIMER_MINIMUM, nullptr);
         }
     }
+    arm();
+}
+
+void Alarm::arm() {
     if (timer_ != nullptr) {
-        const std::int64_t wake = atNs - kLeadNs - nowNs();
+        const std::int64_t wake = wake_.timerAt() - nowNs();
         LARGE_INTEGER due;
         due.QuadPart = -(wake > 0 ? wake / 100 : 0);  // relative, in 100 ns
         SetWaitableTimer(timer_, &due, 0, nullptr, nullptr, FALSE);
@@ -90,19 +94,21 @@ void Alarm::set(std::int64_t atNs) {
 }
 
 bool Alarm::due(std::int64_t& nowNs) {
-    if (atNs_ == kOff) {
-        return false;
+    for (;;) {
+        const std::int64_t now = Alarm::nowNs();
+        switch (wake_.woken(now)) {
+            case WakeUp::Woken::Off:
+                return false;
+            case WakeUp::Woken::Early:
+                arm();  // WM_TIMER comes every few milliseconds whatever the moment
+                return false;
+            case WakeUp::Woken::Wait:
+                continue;
+            case WakeUp::Woken::Due:
+                nowNs = now;
+                return true;
+        }
     }
-    std::int64_t now = Alarm::nowNs();
-    if (atNs_ - now > kLeadNs) {
-        set(atNs_);  // WM_TIMER comes every few milliseconds whatever the moment
-        return false;
-    }
-    while (now < atNs_) {
-        now = Alarm::nowNs();  // the lead: at most kLeadNs
-    }
-    nowNs = now;
-    return true;
 }
 
 }  // namespace sormio

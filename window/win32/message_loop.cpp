@@ -17,32 +17,28 @@ LRESULT CALLBACK Win32Window::windowProc(HWND hwnd, UINT message, WPARAM wparam,
 
 LRESULT Win32Window::handle(UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
-        case WM_COMMAND:
-            switch (LOWORD(wparam)) {
-                case IDM_START:
-                    middle_.mnustart_Click(Alarm::nowNs());
-                    return 0;
-                case IDM_SOUND:
-                    middle_.mnusound_Click();
-                    return 0;
-                case IDM_QUIT:
-                    middle_.mnuquit_Click();
-                    return 0;
-                default:
-                    break;
+        case WM_COMMAND: {
+            const auto& items = windowDescription().menu.items;
+            if (const std::size_t i = LOWORD(wparam) - IDM_FIRST; i < items.size()) {
+                frmsormio_.command(items[i].command, Alarm::nowNs());
+                return 0;
             }
             break;
+        }
         case WM_TIMER:
             if (wparam == Alarm::kTimerId) {
                 // While a menu or a move runs its own loop, the alarm comes this way.
                 if (std::int64_t now = 0; alarm_.due(now)) {
-                    middle_.wake(now);
+                    frmsormio_.wake(now);
                 }
                 return 0;
             }
             break;
-        case kTonesLost:
-            middle_.tonesLost(static_cast<int>(wparam));
+        case kAudioOpened:
+            frmsormio_.audioOpened();
+            return 0;
+        case kAudioFailed:
+            frmsormio_.audioLost(0);
             return 0;
         case WM_GETOBJECT:
             if (const LRESULT answer = accessibility_.answer(hwnd_, wparam, lparam)) {
@@ -89,7 +85,7 @@ LRESULT CALLBACK Win32Window::barProc(HWND hwnd, UINT message, WPARAM wparam, LP
         case WM_CHAR:
             // Characters as typed: dead keys composed by the system, an input method's text
             // committed; one outside the basic plane arrives as two of these.
-            self->middle_.unit(static_cast<char16_t>(wparam), Alarm::nowNs());
+            self->frmsormio_.unit(static_cast<char16_t>(wparam), Alarm::nowNs());
             return 0;
         case WM_DEADCHAR:
             return 0;  // a dead key alone does nothing
@@ -117,7 +113,7 @@ int runMessageLoop(Win32Window& window, const std::function<bool()>& done) {
                                                        QS_ALLINPUT, MWMO_INPUTAVAILABLE);
         if (alarm != nullptr && woke == WAIT_OBJECT_0) {
             if (std::int64_t now = 0; window.alarm().due(now)) {
-                window.middle().wake(now);
+                window.frmsormio().wake(now);
             }
         } else {
             MSG msg;

@@ -30,20 +30,11 @@ void Win32Window::paintWindow() {
     SetViewportOrgEx(buffer, -area.left, -area.top, nullptr);
     const WindowDescription& description = windowDescription();
     fill(buffer, area, description.background);
-    std::size_t credit = labels_.size();
-    for (std::size_t i = 0; i < labels_.size(); ++i) {
+    for (const std::size_t i : description.drawOrder) {
         const RECT r = scaledRect(description.controls[i].geometry);
-        if (!RectVisible(dc, &r)) {
-            continue;  // outside what needs painting: a turn repaints two tiles, not all
-        }
-        if (description.controls[i].name == "Label1") {
-            credit = i;  // drawn last, over the title
-        } else {
+        if (RectVisible(dc, &r)) {  // else outside what needs painting: a turn repaints two tiles
             paintLabel(buffer, i, area);
         }
-    }
-    if (credit < labels_.size()) {
-        paintLabel(buffer, credit, area);
     }
     BitBlt(dc, area.left, area.top, area.right - area.left, area.bottom - area.top, buffer,
            area.left, area.top, SRCCOPY);

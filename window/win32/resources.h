@@ -6,6 +6,5 @@
 #define IDR_FONT_MONO 202
 #define IDR_FONT_SCRIPT 203
 #define IDR_ACCELERATORS 301
-#define IDM_START 401
-#define IDM_SOUND 402
-#define IDM_QUIT 403
+// The menu's items, in their order from here on.
+#define IDM_FIRST 401

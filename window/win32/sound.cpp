@@ -40,7 +40,7 @@ struct Locked {
 
 }  // namespace
 
-Sound::Sound(std::function<void(int)> lost) : lost_(std::move(lost)) {
+Sound::Sound(Answers answers) : answers_(std::move(answers)) {
     InitializeCriticalSection(&lock_);
 }
 
@@ -51,8 +51,12 @@ Sound::~Sound() {
 
 void Sound::open() {
     Locked locked(lock_);
-    if (state_ != State::Closed && state_ != State::Failed) {
+    if (state_ == State::Ready) {
+        answers_.opened();
         return;
+    }
+    if (state_ == State::Opening) {
+        return;  // the opening thread answers
     }
     if (opener_ != nullptr) {
         CloseHandle(opener_);  // the last try, which found no device and is done
@@ -61,6 +65,7 @@ void Sound::open() {
     opener_ = CreateThread(nullptr, 0, &Sound::opening, this, 0, nullptr);
     if (opener_ == nullptr) {
         state_ = State::Failed;
+        answers_.failed();
     }
 }
 
@@ -79,10 +84,7 @@ DWORD WINAPI Sound::opening(void* self) {
     Locked locked(sound->lock_);
     if (!opened) {
         sound->state_ = State::Failed;
-        if (sound->pending_ > 0 && sound->lost_) {
-            sound->lost_(sound->pending_);
-        }
-        sound->pending_ = 0;
+        sound->answers_.failed();
         return 1;
     }
     const auto& slot = Tone::slot();
@@ -94,18 +96,12 @@ DWORD WINAPI Sound::opening(void* self) {
     }
     sound->device_ = device;
     sound->state_ = State::Ready;
-    for (; sound->pending_ > 0; --sound->pending_) {
-        sound->write();
-    }
+    sound->answers_.opened();
     return 0;
 }
 
 bool Sound::play(int n) {
     Locked locked(lock_);
-    if (state_ == State::Opening) {
-        pending_ += n;
-        return true;
-    }
     bool all = state_ == State::Ready;
     for (int i = 0; i < n && all; ++i) {
         all = write();
@@ -127,7 +123,6 @@ bool Sound::write() {
 
 void Sound::drop() {
     Locked locked(lock_);
-    pending_ = 0;
     if (state_ == State::Ready) {
         waveOut.reset(device_);  // marks every queued buffer done
     }

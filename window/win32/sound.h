@@ -10,20 +10,24 @@
 namespace sormio {
 
 // The game's own tone through the system's audio (waveOut). The device is opened on a thread of
-// its own, so that neither the window nor a key ever waits for it; tones asked for while it
-// opens play once it answers. Where none answers, play() says so, and tones it had kept are
-// handed to `lost`. Each tone is one buffer holding the tone and the silence after it, so that
-// the 19 tones of a game over can be counted; they queue behind each other on the device.
+// its own, so that neither the window nor a key ever waits for it; every open() is answered
+// through `Answers`, which post to the window. Each tone is one buffer holding the tone and the
+// silence after it, so that the 19 tones of a game over can be counted; they queue behind each
+// other on the device.
 class Sound {
   public:
-    // Called on the opening thread with the number of tones kept for a device that never
-    // answered.
-    explicit Sound(std::function<void(int tones)> lost);
+    // Called on any thread; they only post to the window.
+    struct Answers {
+        std::function<void()> opened;
+        std::function<void()> failed;
+    };
+
+    explicit Sound(Answers answers);
     ~Sound();
     Sound(const Sound&) = delete;
     Sound& operator=(const Sound&) = delete;
 
-    // Starts opening the device, unless it is open or being opened.
+    // Starts opening the device unless it is open or being opened, and answers.
     void open();
     // Queues n tones. False when no device plays them now.
     bool play(int n);
@@ -38,10 +42,9 @@ class Sound {
     // With the lock held.
     bool write();
 
-    std::function<void(int)> lost_;
+    Answers answers_;
     CRITICAL_SECTION lock_;
     State state_ = State::Closed;
-    int pending_ = 0;  // asked for while the device opened
     HWAVEOUT device_ = nullptr;
     HANDLE opener_ = nullptr;
     // As many tones as can be queued at once: a game over and a hit's more.

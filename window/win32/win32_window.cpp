@@ -55,6 +55,12 @@ RECT windowRectFor(int width, int height, DWORD style, UINT dpi) {
     return r;
 }
 
+// A menu item's caption, its shortcut right-aligned after a tab.
+std::wstring menuCaption(const MenuItem& item, std::string_view caption) {
+    const std::string shortcut = item.shortcut();
+    return wide(caption) + (shortcut.empty() ? L"" : L"\t" + wide(shortcut));
+}
+
 constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
 
 }  // namespace
@@ -71,9 +77,9 @@ std::wstring wide(std::string_view utf8) {
 }
 
 Win32Window::Win32Window()
-    : middle_(*this), sound_([this](int tones) {
-          PostMessageW(hwnd_, kTonesLost, static_cast<WPARAM>(tones), 0);
-      }) {}
+    : frmsormio_(*this),
+      sound_({[this] { PostMessageW(hwnd_, kAudioOpened, 0, 0); },
+              [this] { PostMessageW(hwnd_, kAudioFailed, 0, 0); }}) {}
 
 Win32Window::~Win32Window() {
     for (HFONT font : fonts_) {
@@ -128,7 +134,7 @@ bool Win32Window::create(HINSTANCE instance, int show) {
     }
     layOut();
     ShowWindow(hwnd_, SW_SHOW);  // the window visible (and active), as the game loads
-    middle_.Form_Load(Alarm::nowNs());
+    frmsormio_.Form_Load(Alarm::nowNs());
     ShowWindow(hwnd_, show);
     UpdateWindow(hwnd_);
     return true;
@@ -139,18 +145,14 @@ void Win32Window::buildMenu() {
     HMENU bar = CreateMenu();
     mnuohjelma_ = CreatePopupMenu();
     std::vector<ACCEL> accelerators;
-    for (const MenuItem& item : menu.items) {
-        const UINT id = item.command == Command::Start   ? IDM_START
-                        : item.command == Command::Sound ? IDM_SOUND
-                                                         : IDM_QUIT;
-        std::wstring caption = wide(item.caption);
-        if (item.shortcut != Shortcut::None) {
-            const bool f1 = item.shortcut == Shortcut::F1;
-            caption += f1 ? L"\tF1" : L"\tF3";
+    for (std::size_t i = 0; i < menu.items.size(); ++i) {
+        const MenuItem& item = menu.items[i];
+        const auto id = static_cast<WORD>(IDM_FIRST + i);
+        if (item.functionKey > 0) {
             accelerators.push_back(
-                ACCEL{FVIRTKEY, static_cast<WORD>(f1 ? VK_F1 : VK_F3), static_cast<WORD>(id)});
+                ACCEL{FVIRTKEY, static_cast<WORD>(VK_F1 + item.functionKey - 1), id});
         }
-        AppendMenuW(mnuohjelma_, MF_STRING, id, caption.c_str());
+        AppendMenuW(mnuohjelma_, MF_STRING, id, menuCaption(item, item.caption).c_str());
     }
     AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(mnuohjelma_), wide(menu.caption).c_str());
     SetMenu(hwnd_, bar);
@@ -225,7 +227,7 @@ void Win32Window::invalidateLabel(std::size_t i) {
 }
 
 void Win32Window::draw(unsigned changes) {
-    const View& view = middle_.view();
+    const View& view = frmsormio_.view();
     bool barTookFocus = false;
     if ((changes & Change::Tiles) != 0) {
         for (int tile = 0; tile < KeyTable::kKeys; ++tile) {
@@ -259,14 +261,20 @@ void Win32Window::draw(unsigned changes) {
         accessibility_.tellScore();
     }
     if ((changes & Change::SoundItem) != 0) {
-        const std::wstring caption = wide(view.soundCaption) + L"\tF3";
-        ModifyMenuW(mnuohjelma_, IDM_SOUND, MF_BYCOMMAND | MF_STRING, IDM_SOUND, caption.c_str());
+        const auto& items = windowDescription().menu.items;
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            if (items[i].command == Command::Sound) {
+                ModifyMenuW(mnuohjelma_, static_cast<UINT>(IDM_FIRST + i), MF_BYCOMMAND | MF_STRING,
+                            static_cast<UINT>(IDM_FIRST + i),
+                            menuCaption(items[i], view.soundCaption).c_str());
+            }
+        }
     }
     if ((changes & Change::Turn) != 0) {
         // The bar, named by the key to press, holds the focus: a screen reader speaks the key
         // at every turn, also when it is the same again (a focus that has just moved there
         // is told by the system itself).
-        SetWindowTextW(picture1_, wide(middle_.telling().key).c_str());
+        SetWindowTextW(picture1_, wide(frmsormio_.telling().key).c_str());
         accessibility_.tellTurn(!barTookFocus);
     }
     if ((changes & Change::Ending) != 0) {

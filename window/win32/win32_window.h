@@ -15,14 +15,14 @@
 
 namespace sormio {
 
-// The game's one window on Windows, in plain Win32. It holds the game's middle (Frmsormio) and
+// The game's one window on Windows, in plain Win32. It holds the game's Frmsormio and
 // its controls for the whole run; it turns menu commands, character messages and its alarm into
-// the middle's calls, and draws, sounds and tells what the middle asks. It draws every label
+// the calls of Frmsormio, and draws, sounds and tells what Frmsormio asks. It draws every label
 // itself, off screen and at once; the bar is a child window of its own, which holds the focus
 // during a turn and takes the character messages. A screen reader reads it all through the
 // window's own accessible objects (accessible.h).
 //
-// win32_window.cpp: creation, scaling and what the middle asks; paint.cpp: the painting;
+// win32_window.cpp: creation, scaling and what Frmsormio asks; paint.cpp: the painting;
 // message_loop.cpp: the window procedures and the message loop.
 class Win32Window : public Platform {
   public:
@@ -39,8 +39,8 @@ class Win32Window : public Platform {
     RECT screenRect(const Rect& r) const;
     HACCEL accelerators() const { return accelerators_; }
     Alarm& alarm() { return alarm_; }
-    Frmsormio& middle() { return middle_; }
-    const Frmsormio& middle() const { return middle_; }
+    Frmsormio& frmsormio() { return frmsormio_; }
+    const Frmsormio& frmsormio() const { return frmsormio_; }
 
     // Platform; virtual, so that a benchmark can stamp what it is asked
     void draw(unsigned changes) override;
@@ -54,8 +54,9 @@ class Win32Window : public Platform {
   private:
     // The bar's id as a child window.
     static constexpr int kBarId = 100;
-    // Posted by the audio's thread: WPARAM tones it kept and never played.
-    static constexpr UINT kTonesLost = WM_APP + 1;
+    // Posted by the audio's answers to an open.
+    static constexpr UINT kAudioOpened = WM_APP + 1;
+    static constexpr UINT kAudioFailed = WM_APP + 2;
 
     static LRESULT CALLBACK windowProc(HWND, UINT, WPARAM, LPARAM);
     static LRESULT CALLBACK barProc(HWND, UINT, WPARAM, LPARAM);
@@ -82,7 +83,7 @@ class Win32Window : public Platform {
     int scaled(int units) const;
     RECT scaledRect(const Rect& r) const;
 
-    Frmsormio middle_;
+    Frmsormio frmsormio_;
     Alarm alarm_;
     Sound sound_;
     Accessibility accessibility_{*this};
