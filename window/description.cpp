@@ -74,6 +74,7 @@ WindowDescription describe() {
                                    {row.left, row.top, KeyTable::kTileSize, KeyTable::kTileSize},
                                    kTileFont, std::string(1, row.glyph), true, true));
     }
+    const std::size_t credit = w.controls.size();
     w.controls.push_back(label("Label1", -1, {208, 128, 401, 33}, kCreditFont,
                                "TEKIJÄT: SORMIO-TIIMI 2026", false, true));
     w.controls.push_back(
@@ -82,10 +83,6 @@ WindowDescription describe() {
         label("Lblotsikko", -1, {16, 8, 769, 129}, kTitleFont, "SORMIO IV", false, true));
     // Drawn as created, but the credit line over the title, whose last rows it overlaps: its
     // small script must stay readable, where the title's big letters lose nothing.
-    const std::size_t credit =
-        static_cast<std::size_t>(std::find_if(w.controls.begin(), w.controls.end(),
-                                              [](const Control& c) { return c.name == "Label1"; }) -
-                                 w.controls.begin());
     for (std::size_t i = 0; i < w.controls.size(); ++i) {
         if (i != credit) {
             w.drawOrder.push_back(i);

@@ -5,6 +5,10 @@
 
 #include "reader.h"
 
+// Out of line where many of the calls that a platform makes share it: inlined into each, it
+// would be copied as often into the page's module, which a phone downloads.
+#define SORMIO_SHARED_CALL [[gnu::noinline]]
+
 namespace sormio {
 
 namespace {
@@ -78,7 +82,7 @@ void Frmsormio::Form_Load(std::int64_t nowNs) {
     finish();
 }
 
-void Frmsormio::settle(std::int64_t nowNs) {
+SORMIO_SHARED_CALL void Frmsormio::settle(std::int64_t nowNs) {
     nowNs_ = nowNs > nowNs_ ? nowNs : nowNs_;
     game_.samplerTicks(sampler_.take(sampler_.dueBy(nowNs_), TickCount::kNoLimit));
     if (countdown_) {
@@ -111,7 +115,7 @@ void Frmsormio::mnustart_Click(std::int64_t nowNs) {
     finish();
 }
 
-void Frmsormio::command(Command command, std::int64_t nowNs) {
+SORMIO_SHARED_CALL void Frmsormio::command(Command command, std::int64_t nowNs) {
     switch (command) {
         case Command::Start:
             mnustart_Click(nowNs);
@@ -132,7 +136,7 @@ bool Frmsormio::key(const KeyPress& press, std::int64_t nowNs) {
     return taken;
 }
 
-bool Frmsormio::take(const KeyPress& press, std::int64_t nowNs) {
+SORMIO_SHARED_CALL bool Frmsormio::take(const KeyPress& press, std::int64_t nowNs) {
     using Name = KeyPress::Name;
     if (press.name == Name::Function) {
         for (const MenuItem& item : windowDescription().menu.items) {
@@ -245,7 +249,7 @@ void Frmsormio::audioLost(int n) {
     waiting_ = 0;
 }
 
-void Frmsormio::sound(int n) {
+SORMIO_SHARED_CALL void Frmsormio::sound(int n) {
     switch (audio_) {
         case Audio::Open:
             if (!platform_.playTones(n)) {
@@ -273,7 +277,7 @@ void Frmsormio::apply(std::int64_t nowNs, const std::function<void(Game&)>& chan
     finish();
 }
 
-void Frmsormio::finish() {
+SORMIO_SHARED_CALL void Frmsormio::finish() {
     if (beeps_ > 0) {
         const int n = beeps_;
         beeps_ = 0;
