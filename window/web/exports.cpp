@@ -3,6 +3,7 @@
 // byte and stays valid until the next call.
 #include <emscripten/emscripten.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -23,6 +24,34 @@ std::int64_t ns(double ms) {
 
 sormio::Frmsormio& frmsormio() {
     return window->frmsormio();
+}
+
+// A browser's name for a key (KeyboardEvent.key) as the game knows it: "Enter", "F1", "a"; from
+// a keydown, whose character comes with its keypress, a name of more than one character is of
+// a key that types nothing.
+sormio::KeyPress keyPressOf(std::u32string_view key, bool keydown) {
+    using Name = sormio::KeyPress::Name;
+    sormio::KeyPress press;
+    press.text = key;
+    for (const auto& [name, named] : {std::pair{U"Enter", Name::Enter},
+                                      {U"Escape", Name::Escape},
+                                      {U"Backspace", Name::Backspace},
+                                      {U"Tab", Name::Tab},
+                                      {U"Dead", Name::Dead}}) {
+        if (key == name) {
+            press.name = named;
+            return press;
+        }
+    }
+    if (key.size() >= 2 && key.size() <= 3 && key[0] == U'F' &&
+        std::all_of(key.begin() + 1, key.end(),
+                    [](char32_t c) { return c >= U'0' && c <= U'9'; })) {
+        press.name = Name::Function;
+        press.function = key.size() == 2 ? key[1] - U'0' : (key[1] - U'0') * 10 + key[2] - U'0';
+    } else if (keydown && key.size() != 1) {
+        press.name = Name::Other;
+    }
+    return press;
 }
 
 }  // namespace
@@ -46,20 +75,15 @@ EMSCRIPTEN_KEEPALIVE char32_t* sormio_text_buffer() {
     return textBuffer;
 }
 
-// One key press: its name (KeyPress::Name as a number), its function key's number, its modifiers
-// (1 Ctrl, 2 Alt, 4 Meta, 8 its character comes with a keypress of its own, 16 Shift) and the
-// characters it typed, written into the text buffer. 1 when the game took it, else 0.
-EMSCRIPTEN_KEEPALIVE int sormio_key(int name, int function, int modifiers, int length,
-                                    double nowMs) {
-    using Name = sormio::KeyPress::Name;
-    if (name < 0 || name > static_cast<int>(Name::Other) || length < 0 ||
-        length > static_cast<int>(std::size(textBuffer))) {
+// One key press: the browser's name for it (written into the text buffer, the character
+// itself for most) and its modifiers (1 Ctrl, 2 Alt, 4 Meta, 8 from a keydown, 16 Shift).
+// 1 when the game took it, else 0.
+EMSCRIPTEN_KEEPALIVE int sormio_key(int length, int modifiers, double nowMs) {
+    if (length < 0 || length > static_cast<int>(std::size(textBuffer))) {
         return 0;
     }
-    sormio::KeyPress press;
-    press.name = static_cast<Name>(name);
-    press.text = std::u32string_view(textBuffer, static_cast<std::size_t>(length));
-    press.function = function;
+    sormio::KeyPress press = keyPressOf(
+        std::u32string_view(textBuffer, static_cast<std::size_t>(length)), (modifiers & 8) != 0);
     press.ctrl = (modifiers & 1) != 0;
     press.alt = (modifiers & 2) != 0;
     press.meta = (modifiers & 4) != 0;

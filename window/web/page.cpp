@@ -341,25 +341,12 @@ std::string script(std::string text) {
         bar = c.kind == ControlKind::Bar ? &c : bar;
         tiles += c.kind == ControlKind::Label && c.index >= 0;
     }
-    // The menu's items by name, each with the command it gives; and the keys by the names
-    // that both the browser and the module give them.
+    // The menu's items by name, each with the command it gives.
     const MenuItem* sound = nullptr;
     std::ostringstream commands;
     for (const MenuItem& item : w.menu.items) {
         sound = item.command == Command::Sound ? &item : sound;
         commands << item.name << ":" << static_cast<int>(item.command) << ",";
-    }
-    using Name = KeyPress::Name;
-    std::ostringstream keys;
-    for (const auto& [name, key] : {std::pair{"Character", Name::Character},
-                                    {"Enter", Name::Enter},
-                                    {"Escape", Name::Escape},
-                                    {"Backspace", Name::Backspace},
-                                    {"Tab", Name::Tab},
-                                    {"Dead", Name::Dead},
-                                    {"Function", Name::Function},
-                                    {"Other", Name::Other}}) {
-        keys << name << ":" << static_cast<int>(key) << ",";
     }
     std::ostringstream page;
     page << "{tiles:" << tiles << ",textBuffer:" << WebWindow::kTextBufferLength
@@ -368,10 +355,8 @@ std::string script(std::string text) {
          << w.menu.name << "\",sound:\"" << sound->name << "\",client:\"" << kClient
          << "\",menubar:\"" << kMenuBar << "\",ending:\"" << kEnding << "\",typing:\"" << kTyping
          << "\"},commands:{" << commands.str() << "},start:" << static_cast<int>(Command::Start)
-         << ",keys:{" << keys.str() << "},woken:{Off:" << static_cast<int>(WakeUp::Woken::Off)
-         << ",Early:" << static_cast<int>(WakeUp::Woken::Early)
-         << ",Wait:" << static_cast<int>(WakeUp::Woken::Wait)
-         << ",Due:" << static_cast<int>(WakeUp::Woken::Due) << "}}";
+         << ",woken:{Early:" << static_cast<int>(WakeUp::Woken::Early)
+         << ",Wait:" << static_cast<int>(WakeUp::Woken::Wait) << "}}";
     return fill("@CHANGE@", change.str()) && fill("@TEXT@", slots.str()) &&
                    fill("@PAGE@", page.str()) && fill("@LAYOUT@", layout.str())
                ? text

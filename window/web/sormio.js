@@ -463,20 +463,12 @@
     // whether it took it. A keydown's character comes with its keypress: after a dead key, only
     // that carries the character typed, where the keydown may carry the plain letter.
     function press(e, keydown) {
-        const characters = e.key === "Unidentified" && e.charCode > 0
-            ? String.fromCodePoint(e.charCode) : e.key;
-        const f = /^F([0-9]+)$/.exec(e.key);
-        let name = Object.hasOwn(Page.keys, e.key) ? Page.keys[e.key] : Page.keys.Character;
-        if (f) {
-            name = Page.keys.Function;
-        } else if (name === Page.keys.Character && keydown && [...characters].length !== 1) {
-            name = Page.keys.Other;
-        }
+        const key = e.key === "Unidentified" && e.charCode > 0 ? String.fromCodePoint(e.charCode)
+            : e.key;
         const altGraph = e.getModifierState("AltGraph");
         const modifiers = (e.ctrlKey && !altGraph ? 1 : 0) | (e.altKey && !altGraph ? 2 : 0) |
             (e.metaKey ? 4 : 0) | (keydown ? 8 : 0) | (e.shiftKey ? 16 : 0);
-        const n = name === Page.keys.Character ? write(characters) : 0;
-        return game.sormio_key(name, f ? Number(f[1]) : 0, modifiers, n, e.timeStamp) !== 0;
+        return game.sormio_key(write(key), modifiers, e.timeStamp) !== 0;
     }
 
     addEventListener("keydown", (e) => {
