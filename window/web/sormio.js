@@ -128,6 +128,7 @@
     // it ended. Nothing else is told mid-game: the bar's value is set once a turn, as
     // a value changing every frame floods a screen reader with events.
     let turnFocus = null;
+    let valueShown = false; // the bar has just been shown with its turn's value
     // A game started by a tap is typed on the on-screen keyboard, which stays up only while the
     // focus stays in the field it types into: the focus stays there, and what a screen reader
     // is told is the field's name.
@@ -198,7 +199,9 @@
             if (bar.hidden === shown) {
                 if (shown) {
                     // Shown with the value it holds: a progress bar without one is read as
-                    // half full, and a screen reader may say so before the turn's key.
+                    // half full, and a screen reader may say so before the turn's key. The turn
+                    // then keeps it: a value changed a tick later is read out too.
+                    valueShown = true;
                     bar.setAttribute("aria-valuenow", game.sormio_bar());
                 }
                 bar.hidden = !shown;
@@ -216,7 +219,10 @@
         // screen reader say so too, and a turn is short.
         tile.removeAttribute("aria-description");
         bar.setAttribute("aria-label", key);
-        bar.setAttribute("aria-valuenow", Math.max(game.sormio_bar(), 0));
+        if (!valueShown) {
+            bar.setAttribute("aria-valuenow", Math.max(game.sormio_bar(), 0));
+        }
+        valueShown = false;
         // A game started from outside its own elements begins at the bar: a screen reader in a
         // page's reading mode takes letters for its own commands, and the focus coming to a
         // progress bar is what switches every reader to the mode in which keys reach the page,
