@@ -107,9 +107,9 @@ void QtWindow::buildMenu() {
         // Shortcuts act whichever control holds the focus, the bar included.
         action->setShortcutContext(Qt::WindowShortcut);
         action->setShortcutVisibleInContextMenu(true);
-        (item.command == Command::Start   ? mnustart_
-         : item.command == Command::Sound ? mnusound_
-                                          : mnuquit_) = action;
+        if (item.command == Command::Sound) {
+            mnusound_ = action;  // the one whose caption changes
+        }
     }
 }
 

@@ -65,9 +65,7 @@ class QtWindow : public QMainWindow, public Platform {
     Bar* picture1_ = nullptr;
     std::array<Label*, KeyTable::kKeys> lblkirjain_{};
     Label* lblpisteet_ = nullptr;
-    QAction* mnustart_ = nullptr;
     QAction* mnusound_ = nullptr;
-    QAction* mnuquit_ = nullptr;
     QWidget* announced_ = nullptr;
     QLabel* ending_ = nullptr;
 };
