@@ -1,5 +1,6 @@
 #include "frmsormio.h"
 
+#include <algorithm>
 #include <chrono>
 #include <optional>
 
@@ -12,6 +13,10 @@
 namespace sormio {
 
 namespace {
+
+// How long after the bar tells a tile again the tile itself is told once more: time for a
+// screen reader to have said the bar.
+constexpr std::int64_t kRetellNs = 150'000'000;
 
 std::chrono::milliseconds periodOf(std::string_view timer) {
     return std::chrono::milliseconds(windowDescription().control(timer).periodMs);
@@ -91,6 +96,13 @@ SORMIO_SHARED_CALL void Frmsormio::settle(std::int64_t nowNs) {
                  countdownTicks_.take(countdownTicks_.dueBy(nowNs_), TickCount::kMaxCatchUp);
              n > 0 && countdown_; --n) {
             game_.Tmr1_Timer();
+        }
+    }
+    if (nowNs_ >= retellAtNs_) {
+        retellAtNs_ = Platform::kNever;
+        if (view_.barTakesKeys()) {
+            telling_.focus = Telling::Focus::Tile;
+            changes_ |= Change::Turn;
         }
     }
 }
@@ -290,6 +302,8 @@ SORMIO_SHARED_CALL void Frmsormio::finish() {
         telling_.key.clear();
         telling_.tile = -1;
         telling_.ending = reader::ending(game_.state);
+        telling_.focus = Telling::Focus::Ending;
+        retellAtNs_ = Platform::kNever;
         changes_ |= Change::Ending;
     } else if (lit_ && view_.barTakesKeys()) {
         const std::string key = reader::barName(game_.state);
@@ -297,6 +311,8 @@ SORMIO_SHARED_CALL void Frmsormio::finish() {
         telling_.key = key;
         const std::optional<int> lit = KeyTable::keyOfValue(game_.state.target);
         telling_.tile = lit ? KeyTable::tileOfKey(*lit) : -1;
+        telling_.value = view_.barWidth;
+        telling_.focus = focusForTurn();
         ++telling_.turn;
         changes_ |= Change::Turn;
     }
@@ -314,8 +330,26 @@ SORMIO_SHARED_CALL void Frmsormio::finish() {
         changes_ = 0;
         platform_.draw(changes);
     }
-    platform_.wakeAt(countdown_ ? countdownTicks_.deadlineOf(countdownTicks_.delivered() + 1)
-                                : Platform::kNever);
+    platform_.wakeAt(std::min(
+        countdown_ ? countdownTicks_.deadlineOf(countdownTicks_.delivered() + 1) : Platform::kNever,
+        retellAtNs_));
+}
+
+Telling::Focus Frmsormio::focusForTurn() {
+    using Focus = Telling::Focus;
+    const ReaderFocus reader = platform_.readerFocus();
+    retellAtNs_ = Platform::kNever;
+    if (!reader.tiles || (reader.barFirst && telling_.focus == Focus::None)) {
+        return Focus::Bar;
+    }
+    if (telling_.sameKey && telling_.focus == Focus::Tile) {
+        // The focus is there already: it moves to the bar, named by the same key.
+        if (reader.keysStayOnBar) {
+            retellAtNs_ = nowNs_ + kRetellNs;
+        }
+        return Focus::Bar;
+    }
+    return Focus::Tile;
 }
 
 void Frmsormio::paintTile(int tile, TileColour colour) {

@@ -33,6 +33,10 @@ struct View {
 
 // What a screen reader is told, the same on every platform.
 struct Telling {
+    // Where a screen reader's focus is taken to tell the turn or the ending: it speaks what the
+    // focus comes to, and nothing of a focus that does not move.
+    enum class Focus : std::uint8_t { None, Tile, Bar, Ending };
+
     // The key to press while a turn runs ("E"), and its tile; empty and -1 outside a turn.
     std::string key;
     int tile = -1;
@@ -42,8 +46,29 @@ struct Telling {
     // This turn's key is the one told last, with no end of a game in between: a screen reader
     // that speaks only what changed would say nothing of it.
     bool sameKey = false;
+    // Where the focus is now, as told: the tile named by the key, the bar (also named by it), or
+    // the ending; none before the first game.
+    Focus focus = Focus::None;
+    // The bar's value as told: its width when the turn was lit. A value that changed with every
+    // tick would flood a screen reader that hears changes with events.
+    int value = 0;
     // How the last game ended, from its end until the next Start; empty otherwise.
     std::string ending;
+};
+
+// How a platform's screen reader follows the focus, where platforms differ; Frmsormio decides
+// from it where each turn is told.
+struct ReaderFocus {
+    // A tile can take a screen reader's focus; where none can, the bar tells every turn.
+    bool tiles = true;
+    // Keys go on to the bar while a tile holds a screen reader's focus, so a reader may have
+    // taken its focus back to the bar on the key: a tile told again through the bar is told
+    // once more a moment later.
+    bool keysStayOnBar = false;
+    // A screen reader's focus that comes to the game from outside it goes to the bar first: a
+    // page's reader leaves its reading mode, in which letters are its own commands, only as the
+    // focus comes to a control.
+    bool barFirst = false;
 };
 
 // Bits of Platform::draw(): what changed since the platform last drew.
@@ -52,7 +77,7 @@ struct Change {
     static constexpr unsigned Bar = 1u << 1;
     static constexpr unsigned Score = 1u << 2;
     static constexpr unsigned SoundItem = 1u << 3;
-    static constexpr unsigned Turn = 1u << 4;    // a new turn to tell: key, turn and sameKey
+    static constexpr unsigned Turn = 1u << 4;    // a turn to tell, or to tell again: Telling
     static constexpr unsigned Ending = 1u << 5;  // Telling::ending set, or cleared by a Start
     static constexpr unsigned Picture = Tiles | Bar | Score | SoundItem;
 };
@@ -86,6 +111,8 @@ class Platform {
     virtual void ringBell() = 0;
     // Ends the program there and then; a page, as far as a page can.
     virtual void quit() = 0;
+    // How its screen reader follows the focus.
+    virtual ReaderFocus readerFocus() const { return {}; }
 };
 
 // The game's window as every platform runs it: the rules, and all that happens around them,
@@ -103,9 +130,10 @@ class Platform {
 // key entry, each handed to the rules only while the bar takes keys. A hit beeps, scores and
 // lights the next key, told again even when it is the same one; a miss, or a bar that runs out,
 // ends the game: the bar stops taking keys, 19 tones sound, and how the game ended is told
-// once, until the next Start clears it. Tones go to the platform's audio, or where none plays
-// to its bell: those asked for while the audio opens wait for it, and those it cannot play or
-// loses ring the bell.
+// once, until the next Start clears it. A turn is told by a screen reader's focus coming to
+// its tile; where that holds it already (the same key again), to the bar. Tones go to the
+// platform's audio, or where none plays to its bell: those asked for while the audio opens wait for
+// it, and those it cannot play or loses ring the bell.
 class Frmsormio final : private Screen {
   public:
     explicit Frmsormio(Platform& platform, Sampler sampler = Sampler{});
@@ -180,6 +208,8 @@ class Frmsormio final : private Screen {
     bool take(const KeyPress& press, std::int64_t nowNs);
     // After every call: the tones, what to tell, the drawing, the next wake-up.
     void finish();
+    // Where the focus tells a new turn.
+    Telling::Focus focusForTurn();
     // n tones to the audio, to wait for it, or to the bell.
     void sound(int n);
     void ringBell(int n);
@@ -197,6 +227,8 @@ class Frmsormio final : private Screen {
     Telling telling_;
     bool playing_ = false;  // from a Start until the game's end is told
     bool lit_ = false;      // the rules lit a target since the last finish()
+    // When the tile told again through the bar is told once more, or kNever.
+    std::int64_t retellAtNs_ = Platform::kNever;
     int beeps_ = 0;
     enum class Audio { Closed, Opening, Open } audio_ = Audio::Closed;
     int waiting_ = 0;  // tones asked for while the audio opens

@@ -102,6 +102,70 @@ TEST_F(FrmsormioTest, aMissEndsTheGameOnceAndTheNextStartClearsTheEnding) {
     EXPECT_FALSE(frmsormio.telling().sameKey) << "a game ended in between";
 }
 
+TEST_F(FrmsormioTest, aTurnIsToldWhereTheFocusMovesForEveryPlatformsScreenReader) {
+    // E, E again, E again, Q, a miss, then a new game, told where each platform's reader hears it.
+    using Focus = Telling::Focus;
+    const auto told = [this](ReaderFocus reader) {
+        platform.reader = reader;
+        Frmsormio fresh{platform};
+        fresh.Form_Load(now);
+        std::vector<Focus> where;
+        const auto lit = [&](char glyph) {
+            fresh.apply(now, [glyph](Game& g) {
+                g.state.sample = static_cast<float>(KeyTable::keyOfCharCode(glyph).value());
+            });
+        };
+        lit('E');
+        fresh.mnustart_Click(now);
+        fresh.audioOpened();
+        where.push_back(fresh.telling().focus);
+        // Each key typed with the target it lights next: a miss lights the next game's.
+        for (const auto& [key, next] :
+             {std::pair{U'e', 'E'}, {U'e', 'E'}, {U'e', 'Q'}, {U'w', 'W'}}) {
+            lit(next);
+            fresh.keyText(std::u32string(1, key), now);
+            where.push_back(fresh.telling().focus);
+        }
+        fresh.mnustart_Click(now);
+        where.push_back(fresh.telling().focus);
+        return where;
+    };
+    EXPECT_EQ(told({}), (std::vector{Focus::Tile, Focus::Bar, Focus::Tile, Focus::Tile,
+                                     Focus::Ending, Focus::Tile}));
+    EXPECT_EQ(told({.barFirst = true}), (std::vector{Focus::Bar, Focus::Tile, Focus::Bar,
+                                                     Focus::Tile, Focus::Ending, Focus::Tile}));
+    EXPECT_EQ(told({.tiles = false}), (std::vector{Focus::Bar, Focus::Bar, Focus::Bar, Focus::Bar,
+                                                   Focus::Ending, Focus::Bar}));
+
+    // Where keys stay on the bar, the tile told again through it is told once more a moment
+    // later, unless the turn has moved on; the bar's value is its width when the turn was lit.
+    platform.reader = {.keysStayOnBar = true};
+    start('E');
+    advance(5);
+    nextTarget('E');
+    type(U"e");
+    EXPECT_EQ(frmsormio.telling().focus, Focus::Bar);
+    EXPECT_EQ(frmsormio.telling().value, 597);
+    const std::uint64_t turn = frmsormio.telling().turn;
+    platform.take();
+    advance(150);
+    frmsormio.wake(now);
+    EXPECT_EQ(frmsormio.telling().focus, Focus::Tile);
+    EXPECT_EQ(frmsormio.telling().turn, turn);
+    EXPECT_NE(platform.drawn & Change::Turn, 0u);
+    EXPECT_EQ(frmsormio.telling().value, 597) << "told once a turn, not with every tick";
+    nextTarget('E');
+    type(U"e");
+    advance(50);
+    nextTarget('E');
+    type(U"e");
+    EXPECT_EQ(frmsormio.telling().focus, Focus::Tile) << "the bar had it: the tile tells it";
+    platform.take();
+    advance(150);
+    frmsormio.wake(now);
+    EXPECT_EQ(platform.drawn & Change::Turn, 0u) << "the retelling of a turn gone by";
+}
+
 TEST_F(FrmsormioTest, aTurnRunsOutAtItsLastTickAndNotOneBefore) {
     // A 200-, 100- and 1-tick turn, woken at every tick Frmsormio asks for: it ends exactly
     // when countdownEndsAt() said, tones and ending included, and no wake-up is asked after.

@@ -20,6 +20,7 @@ class RecordingPlatform : public Platform {
     int opened = 0;
     bool audio = true;
     bool quitted = false;
+    ReaderFocus reader;
 
     void draw(unsigned changes) override {
         drawn |= changes;
@@ -38,6 +39,7 @@ class RecordingPlatform : public Platform {
     void dropTones() override { log.push_back("drop tones"); }
     void ringBell() override { ++bells; }
     void quit() override { quitted = true; }
+    ReaderFocus readerFocus() const override { return reader; }
 
     std::vector<std::string> take() {
         std::vector<std::string> out;

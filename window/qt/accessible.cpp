@@ -14,13 +14,17 @@ class LabelAccessible : public QAccessibleWidget {
   public:
     explicit LabelAccessible(Label* label) : QAccessibleWidget(label, QAccessible::StaticText) {}
 
-    // The lit tile holds the screen reader's focus once a turn has told it.
+    // The lit tile holds the screen reader's focus once a turn has told it there.
     QAccessible::State state() const override {
         QAccessible::State state = QAccessibleWidget::state();
-        if (const auto* window = dynamic_cast<const QtWindow*>(widget()->window());
-            window != nullptr && window->announced() == widget()) {
-            state.focusable = true;
-            state.focused = true;
+        const auto* label = static_cast<const Label*>(widget());
+        if (const auto* window = dynamic_cast<const QtWindow*>(label->window())) {
+            const Telling& telling = window->frmsormio().telling();
+            if (telling.focus == Telling::Focus::Tile && telling.tile >= 0 &&
+                window->tile(telling.tile) == label) {
+                state.focusable = true;
+                state.focused = true;
+            }
         }
         return state;
     }

@@ -8,7 +8,6 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QScreen>
-#include <QTimer>
 
 #include "accessible.h"
 #include "fonts.h"
@@ -213,6 +212,10 @@ void QtWindow::quit() {
     QApplication::quit();
 }
 
+ReaderFocus QtWindow::readerFocus() const {
+    return {.keysStayOnBar = true};
+}
+
 bool QtWindow::barTakesKeys() const {
     return picture1_->isVisible() && picture1_->isEnabled();
 }
@@ -224,7 +227,6 @@ void QtWindow::moveFocusToMatchBar() {
     } else if (picture1_->hasFocus() || QApplication::focusWidget() == picture1_) {
         // A half-typed composition is no longer anybody's.
         QGuiApplication::inputMethod()->reset();
-        announced_ = nullptr;
         const std::string& ending = frmsormio_.telling().ending;
         if (QAccessible::isActive() && !ending.empty()) {
             // How the game ended is told by the focus coming to a control named by it: the
@@ -240,36 +242,14 @@ void QtWindow::moveFocusToMatchBar() {
 }
 
 void QtWindow::tellTurn() {
-    if (!QAccessible::isActive() || !barTakesKeys()) {
-        return;
-    }
-    // The screen reader's focus moves to the lit tile, named by the key to press, so that a
-    // screen reader speaks the key at every turn: the bar holds the keyboard focus throughout,
-    // and a screen reader tells nothing of a focus that does not move. Keys still go to the bar.
+    // The keyboard focus stays on the bar throughout; a screen reader's is moved by an event.
     const Telling& telling = frmsormio_.telling();
-    if (telling.tile < 0) {
-        return;
+    if (QAccessible::isActive() && barTakesKeys() && telling.tile >= 0) {
+        QWidget* focus = tile(telling.tile);
+        focus = telling.focus == Telling::Focus::Bar ? picture1_ : focus;
+        QAccessibleEvent event(focus, QAccessible::Focus);
+        QAccessible::updateAccessibility(&event);
     }
-    QWidget* tile = lblkirjain_[static_cast<std::size_t>(telling.tile)];
-    if (!telling.sameKey || announced_ != tile) {
-        tell(tile);
-        return;
-    }
-    // The same tile again: told by the bar, also named by the key, and a moment later by the
-    // tile once more, for a screen reader that took the focus to the bar itself on the key.
-    tell(picture1_);
-    const std::uint64_t turn = telling.turn;
-    QTimer::singleShot(150, this, [this, tile, turn] {
-        if (turn == frmsormio_.telling().turn && barTakesKeys()) {
-            tell(tile);
-        }
-    });
-}
-
-void QtWindow::tell(QWidget* focus) {
-    announced_ = focus;
-    QAccessibleEvent event(focus, QAccessible::Focus);
-    QAccessible::updateAccessibility(&event);
 }
 
 Bar::Bar(QWidget* parent, QtWindow& window, const Control& control)

@@ -35,8 +35,6 @@ class QtWindow : public QMainWindow, public Platform {
     Label* tile(int index) const { return lblkirjain_[static_cast<std::size_t>(index)]; }
     Label* lblpisteet() const { return lblpisteet_; }
     QAction* mnusound() const { return mnusound_; }
-    // The tile a screen reader was last told holds the focus during a turn, if any.
-    const QWidget* announced() const { return announced_; }
 
     // Platform
     void draw(unsigned changes) override;
@@ -46,6 +44,7 @@ class QtWindow : public QMainWindow, public Platform {
     void dropTones() override;
     void ringBell() override;
     void quit() override;
+    ReaderFocus readerFocus() const override;
 
   private:
     void buildMenu();
@@ -56,8 +55,6 @@ class QtWindow : public QMainWindow, public Platform {
     // screen reader's focus rest on a hidden control.
     void moveFocusToMatchBar();
     void tellTurn();
-    // Moves the screen reader's focus there.
-    void tell(QWidget* focus);
 
     Frmsormio frmsormio_;
     Alarm alarm_;
@@ -66,7 +63,6 @@ class QtWindow : public QMainWindow, public Platform {
     std::array<Label*, KeyTable::kKeys> lblkirjain_{};
     Label* lblpisteet_ = nullptr;
     QAction* mnusound_ = nullptr;
-    QWidget* announced_ = nullptr;
     QLabel* ending_ = nullptr;
 };
 

@@ -134,6 +134,22 @@ EMSCRIPTEN_KEEPALIVE int sormio_turn_tile() {
     return frmsormio().telling().tile;
 }
 
+// Where a screen reader's focus was told to be: a tile's index, KeyTable::kKeys for the bar and
+// one more for the ending; -1 for nowhere yet.
+EMSCRIPTEN_KEEPALIVE int sormio_told() {
+    using Focus = sormio::Telling::Focus;
+    const sormio::Telling& telling = frmsormio().telling();
+    return telling.focus == Focus::Tile     ? telling.tile
+           : telling.focus == Focus::Bar    ? sormio::KeyTable::kKeys
+           : telling.focus == Focus::Ending ? sormio::KeyTable::kKeys + 1
+                                            : -1;
+}
+
+// The bar's value as told this turn.
+EMSCRIPTEN_KEEPALIVE int sormio_told_value() {
+    return frmsormio().telling().value;
+}
+
 // The bar's width, or -1 while it is hidden.
 EMSCRIPTEN_KEEPALIVE int sormio_bar() {
     const sormio::View& view = frmsormio().view();

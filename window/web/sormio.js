@@ -122,18 +122,24 @@
         return decoder.decode(bytes.subarray(0, bytes.indexOf(0)));
     }
 
-    // A screen reader speaks what the focus comes to: at each turn the focus moves to the lit
-    // tile, named by the key to press (or to the bar, also named by it, when the same tile is lit
-    // again and already holds the focus), and at the end of a game to an element named by how
-    // it ended. Nothing else is told mid-game: the bar's value is set once a turn, as
+    // A screen reader speaks what the focus comes to: the game says where it goes at each turn
+    // (a tile or the bar, named by the key to press) and at the end of a game (an element named
+    // by how it ended). Nothing else is told mid-game: the bar's value is set once a turn, as
     // a value changing every frame floods a screen reader with events.
-    let turnFocus = null;
-    let valueShown = false; // the bar has just been shown with its turn's value
+    const toldTo = [...tiles, bar, ending];
     // A game started by a tap is typed on the on-screen keyboard, which stays up only while the
     // focus stays in the field it types into: the focus stays there, and what a screen reader
     // is told is the field's name.
     let onScreen = false;
     let lastPointer = "";
+
+    // Where the game has told the focus to be; null before the module has loaded.
+    function told() {
+        if (onScreen) {
+            return bar.hidden ? null : field;
+        }
+        return game === null ? null : toldTo[game.sormio_told()] ?? null;
+    }
 
     function moveFocus(to) {
         to.focus({ preventScroll: true });
@@ -191,7 +197,6 @@
             // Before the bar hides: a focus lost to the document has its title said first.
             ending.setAttribute("aria-label", said);
             ending.hidden = false;
-            turnFocus = null;
             moveFocus(ending);
         }
         if (drawn & Change.Bar) {
@@ -199,42 +204,26 @@
             if (bar.hidden === shown) {
                 if (shown) {
                     // Shown with the value it holds: a progress bar without one is read as
-                    // half full, and a screen reader may say so before the turn's key. The turn
-                    // then keeps it: a value changed a tick later is read out too.
-                    valueShown = true;
-                    bar.setAttribute("aria-valuenow", game.sormio_bar());
+                    // half full, and a screen reader may say so before the turn's key.
+                    bar.setAttribute("aria-valuenow", game.sormio_told_value());
                 }
                 bar.hidden = !shown;
-            }
-            if (!shown) {
-                turnFocus = null;
             }
         }
     }
 
     function tellTurn() {
         const key = text(Text.Key);
-        const tile = tiles[game.sormio_turn_tile()] || bar;
         // Told by the focus coming to it: described as the one to press as well, it would have a
         // screen reader say so too, and a turn is short.
-        tile.removeAttribute("aria-description");
+        tiles[game.sormio_turn_tile()]?.removeAttribute("aria-description");
         bar.setAttribute("aria-label", key);
-        if (!valueShown) {
-            bar.setAttribute("aria-valuenow", Math.max(game.sormio_bar(), 0));
-        }
-        valueShown = false;
-        // A game started from outside its own elements begins at the bar: a screen reader in a
-        // page's reading mode takes letters for its own commands, and the focus coming to a
-        // progress bar is what switches every reader to the mode in which keys reach the page,
-        // which it keeps while the focus moves on among the game's own.
-        const within = document.activeElement === ending || document.activeElement === bar ||
-                       tiles.includes(document.activeElement);
-        turnFocus = onScreen ? field : !within || document.activeElement === tile ? bar : tile;
+        bar.setAttribute("aria-valuenow", game.sormio_told_value());
         if (onScreen) {
             field.setAttribute("aria-label", key);
         }
         if (items.hidden) {
-            moveFocus(turnFocus);
+            moveFocus(told());
         }
     }
 
@@ -409,10 +398,9 @@
     function closeMenu() {
         items.hidden = true;
         menu.setAttribute("aria-expanded", "false");
-        if (turnFocus !== null) {
-            moveFocus(turnFocus); // back to the turn
-        } else if (!ending.hidden) {
-            moveFocus(ending);
+        const to = told(); // back to the turn, or to the ending
+        if (to !== null) {
+            moveFocus(to);
         } else {
             document.activeElement.blur();
         }
@@ -492,7 +480,7 @@
             e.preventDefault(); // not the browser's help or find, no scrolling, no focus moved
             if (shortcut) {
                 // As a command from the menu: the focus leaves whatever the page's own had, and
-                // the next turn brings it back to the game (see tellTurn).
+                // the next turn brings it back to the game.
                 onScreen = false;
                 closeMenu();
             }

@@ -35,6 +35,7 @@ class WebWindow : public Platform {
     void dropTones() override;
     void ringBell() override;
     void quit() override;
+    ReaderFocus readerFocus() const override { return {.barFirst = true}; }
 
   private:
     // A browser's timer fires up to a millisecond after its time, a tenth of a one-tick turn.

@@ -271,9 +271,8 @@ void Win32Window::draw(unsigned changes) {
         }
     }
     if ((changes & Change::Turn) != 0) {
-        // The bar, named by the key to press, holds the focus: a screen reader speaks the key
-        // at every turn, also when it is the same again (a focus that has just moved there
-        // is told by the system itself).
+        // The bar, named by the key to press, holds the focus: told again at every turn (a
+        // focus that has just moved there is told by the system itself).
         SetWindowTextW(picture1_, wide(frmsormio_.telling().key).c_str());
         accessibility_.tellTurn(!barTookFocus);
     }
@@ -289,6 +288,10 @@ void Win32Window::wakeAt(std::int64_t atNs) {
 
 void Win32Window::ringBell() {
     MessageBeep(MB_OK);  // never waits: the system plays it on its own
+}
+
+ReaderFocus Win32Window::readerFocus() const {
+    return {.tiles = false};  // they are parts of the window, not controls of their own
 }
 
 void Win32Window::quit() {

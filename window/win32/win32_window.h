@@ -50,6 +50,7 @@ class Win32Window : public Platform {
     void dropTones() override { sound_.drop(); }
     void ringBell() override;
     void quit() override;
+    ReaderFocus readerFocus() const override;
 
   private:
     // The bar's id as a child window.
