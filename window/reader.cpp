@@ -22,6 +22,24 @@ std::string_view tileState(Rgb background) {
     return {};
 }
 
+std::string nameOf(const Control& control, const View& view, const Telling& telling) {
+    if (control.kind == ControlKind::Bar) {
+        return telling.key;
+    }
+    if (control.name == "Lblpisteet") {
+        const std::size_t digits = view.score.find_first_not_of(' ');
+        return digits == std::string::npos ? view.score : view.score.substr(digits);
+    }
+    return std::string(control.caption);
+}
+
+std::string_view descriptionOf(const Control& control, const View& view) {
+    if (control.index >= 0) {
+        return tileState(view.tiles[static_cast<std::size_t>(control.index)]);
+    }
+    return control.name == "Lblpisteet" ? texts().points : std::string_view();
+}
+
 std::string barName(const GameState& state) {
     const std::optional<int> key = KeyTable::keyOfValue(state.target);
     return key ? glyphOfKey(*key) : std::string();

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "description.h"
+#include "frmsormio.h"
 #include "game.h"
 
 namespace sormio::reader {
@@ -23,6 +24,13 @@ struct BarValue {
     static constexpr int kMaximum = Game::kStartWidth;
     static constexpr int kStep = static_cast<int>(Game::kCountdownStep);
 };
+
+// What a screen reader reads as a control's name: a tile its character, the bar the key to
+// press, the score its number (" 3" reads as "3": the blank is the number's form, not part of
+// it), any other label its caption.
+std::string nameOf(const Control& control, const View& view, const Telling& telling);
+// "kohde" or "väärä" for a tile, "pisteet" for the score, else empty.
+std::string_view descriptionOf(const Control& control, const View& view);
 
 // "Väärä näppäin X, pisteet N" or "Aika loppui, pisteet N"; "Väärä näppäin, pisteet N" when
 // the wrong key was none of the game's.

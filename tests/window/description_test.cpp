@@ -159,6 +159,21 @@ TEST(ScreenReader, tellsTheKeyToPressAndHowAGameEnded) {
     EXPECT_EQ(reader::tileState(rgbOf(TileColour::Red)), "kohde");
     EXPECT_EQ(reader::tileState(rgbOf(TileColour::Blue)), "väärä");
     EXPECT_EQ(reader::tileState(rgbOf(TileColour::Black)), "");
+
+    // Each control's name and description, the same on every platform.
+    const WindowDescription& w = windowDescription();
+    View view;
+    view.score = " 3";
+    view.tiles[5] = rgbOf(TileColour::Red);
+    Telling telling;
+    telling.key = "E";
+    EXPECT_EQ(reader::nameOf(w.control("Lblpisteet"), view, telling), "3");
+    EXPECT_EQ(reader::descriptionOf(w.control("Lblpisteet"), view), "pisteet");
+    EXPECT_EQ(reader::nameOf(w.control("Picture1"), view, telling), "E");
+    EXPECT_EQ(reader::nameOf(w.tile(5), view, telling), w.tile(5).caption);
+    EXPECT_EQ(reader::descriptionOf(w.tile(5), view), "kohde");
+    EXPECT_EQ(reader::descriptionOf(w.tile(6), view), "");
+    EXPECT_EQ(reader::nameOf(w.control("Lblotsikko"), view, telling), "SORMIO IV");
 }
 
 }  // namespace

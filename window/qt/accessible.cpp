@@ -31,17 +31,14 @@ class LabelAccessible : public QAccessibleWidget {
 
     QString text(QAccessible::Text t) const override {
         const auto* label = static_cast<const Label*>(widget());
-        switch (t) {
-            case QAccessible::Name:
-                return label->text().trimmed();
-            case QAccessible::Description:
-                if (!label->hasBorder()) {  // not a tile
-                    return QAccessibleWidget::text(t);
-                }
-                return QString::fromUtf8(reader::tileState(label->background()));
-            default:
-                return QAccessibleWidget::text(t);
+        const auto* window = dynamic_cast<const QtWindow*>(label->window());
+        if (window == nullptr || (t != QAccessible::Name && t != QAccessible::Description)) {
+            return QAccessibleWidget::text(t);
         }
+        const View& view = window->frmsormio().view();
+        return qText(t == QAccessible::Name
+                         ? reader::nameOf(label->control(), view, window->frmsormio().telling())
+                         : std::string(reader::descriptionOf(label->control(), view)));
     }
 };
 

@@ -13,7 +13,7 @@ Label::Label(QWidget* parent, const Control& control, const QRawFont& font)
       text_(QString::fromStdString(control.caption)),
       foreground_(qColour(control.text)),
       background_(control.background),
-      border_(control.border) {
+      control_(control) {
     setObjectName(QString::fromStdString(control.fullName()));
     const Rect& r = control.geometry;
     setGeometry(r.left, r.top, r.width, r.height);
@@ -54,7 +54,7 @@ void Label::setBackground(Rgb colour) {
     if (colour != background_) {
         background_ = colour;
         update();
-        if (border_) {
+        if (control_.border) {
             tell(QAccessible::DescriptionChanged);  // a tile: the key to press, or the wrong one
         }
     }
@@ -82,7 +82,7 @@ void Label::paintEvent(QPaintEvent*) {
     const auto y = [&](int units) { return qRound(origin.y() + units * scale); };
     painter.fillRect(QRect(QPoint(x(0), y(0)), QPoint(x(width()) - 1, y(height()) - 1)),
                      qColour(background_));
-    if (border_) {
+    if (control_.border) {
         const int line = std::max(1, static_cast<int>(scale));
         const int left = x(0), top = y(0), right = x(width() - 1), bottom = y(height() - 1);
         const int across = right + line - left, down = bottom + line - top;

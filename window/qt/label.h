@@ -30,7 +30,7 @@ class Label : public QWidget {
     QString text() const { return text_; }
     void setText(const QString& text);
     Rgb background() const { return background_; }
-    bool hasBorder() const { return border_; }
+    const Control& control() const { return control_; }
     void setBackground(Rgb colour);
 
   protected:
@@ -47,7 +47,7 @@ class Label : public QWidget {
     QPointF origin_;
     QColor foreground_;
     Rgb background_;
-    bool border_;
+    const Control& control_;
 };
 
 }  // namespace sormio

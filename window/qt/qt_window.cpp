@@ -141,7 +141,6 @@ void QtWindow::buildControls() {
             lblkirjain_[static_cast<std::size_t>(control.index)] = label;
         } else if (control.name == "Lblpisteet") {
             lblpisteet_ = label;
-            label->setAccessibleDescription(qText(texts().points));
         }
         label->setVisible(control.visible);
     }

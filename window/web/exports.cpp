@@ -180,7 +180,7 @@ EMSCRIPTEN_KEEPALIVE const char* sormio_text(int which) {
         default: {
             const int tile = which - WebWindow::TileState;
             text = tile >= 0 && tile < sormio::KeyTable::kKeys
-                       ? sormio::reader::tileState(view.tiles[static_cast<std::size_t>(tile)])
+                       ? sormio::reader::descriptionOf(sormio::windowDescription().tile(tile), view)
                        : std::string_view();
         }
     }

@@ -296,40 +296,37 @@ class Element final : public IAccessible {
         return window_.frmsormio().telling().ending.empty() ? CHILDID_SELF : Accessibility::kEnding;
     }
 
-    std::wstring name(long id) const {
+    // The control a child names: how a game ended lies over the score.
+    static const Control& controlOf(long id) {
         const WindowDescription& d = windowDescription();
-        const View& view = window_.frmsormio().view();
-        if (id == CHILDID_SELF) {
-            return wide(d.caption);
-        }
-        if (id <= KeyTable::kKeys) {
-            return wide(d.tile(static_cast<int>(id - 1)).caption);
-        }
         switch (id) {
             case Accessibility::kBar:
-                return wide(window_.frmsormio().telling().key);
-            case Accessibility::kScore: {
-                // " 3" reads as "3": the blank is the number's form, not part of it.
-                const std::string& score = view.score;
-                return wide(score.substr(score.find_first_not_of(' ') == std::string::npos
-                                             ? 0
-                                             : score.find_first_not_of(' ')));
-            }
-            case Accessibility::kTitle:
-                return wide(d.control("Lblotsikko").caption);
+                return d.control("Picture1");
+            case Accessibility::kScore:
             case Accessibility::kEnding:
-                return wide(window_.frmsormio().telling().ending);
+                return d.control("Lblpisteet");
+            case Accessibility::kTitle:
+                return d.control("Lblotsikko");
+            case Accessibility::kCredit:
+                return d.control("Label1");
             default:
-                return wide(d.control("Label1").caption);
+                return d.tile(static_cast<int>(id - 1));
         }
     }
 
-    std::wstring description(long id) const {
-        if (id >= 1 && id <= KeyTable::kKeys) {
-            return wide(reader::tileState(
-                window_.frmsormio().view().tiles[static_cast<std::size_t>(id - 1)]));
+    std::wstring name(long id) const {
+        const Frmsormio& frmsormio = window_.frmsormio();
+        if (id == CHILDID_SELF || id == Accessibility::kEnding) {
+            return wide(id == CHILDID_SELF ? windowDescription().caption
+                                           : frmsormio.telling().ending);
         }
-        return id == Accessibility::kScore ? wide(texts().points) : std::wstring();
+        return wide(reader::nameOf(controlOf(id), frmsormio.view(), frmsormio.telling()));
+    }
+
+    std::wstring description(long id) const {
+        return id == CHILDID_SELF || id == Accessibility::kEnding
+                   ? std::wstring()
+                   : wide(reader::descriptionOf(controlOf(id), window_.frmsormio().view()));
     }
 
     Rect rectOf(long id) const {
@@ -337,23 +334,11 @@ class Element final : public IAccessible {
         if (id == CHILDID_SELF) {
             return {0, 0, d.clientWidth, d.clientHeight};
         }
-        if (id <= KeyTable::kKeys) {
-            return d.tile(static_cast<int>(id - 1)).geometry;
+        Rect r = controlOf(id).geometry;
+        if (id == Accessibility::kBar) {
+            r.width = window_.frmsormio().view().barWidth;
         }
-        switch (id) {
-            case Accessibility::kBar: {
-                Rect bar = d.control("Picture1").geometry;
-                bar.width = window_.frmsormio().view().barWidth;
-                return bar;
-            }
-            case Accessibility::kScore:
-            case Accessibility::kEnding:
-                return d.control("Lblpisteet").geometry;
-            case Accessibility::kTitle:
-                return d.control("Lblotsikko").geometry;
-            default:
-                return d.control("Label1").geometry;
-        }
+        return r;
     }
 
     const Win32Window& window_;
