@@ -335,12 +335,6 @@ std::string script(std::string text) {
     }
     layout << "}}";
     // What the page's elements are called, and the module's buffer for typed text.
-    const Control* bar = nullptr;
-    int tiles = 0;
-    for (const Control& c : w.controls) {
-        bar = c.kind == ControlKind::Bar ? &c : bar;
-        tiles += c.kind == ControlKind::Label && c.index >= 0;
-    }
     // The menu's items by name, each with the command it gives.
     const MenuItem* sound = nullptr;
     std::ostringstream commands;
@@ -349,10 +343,10 @@ std::string script(std::string text) {
         commands << item.name << ":" << static_cast<int>(item.command) << ",";
     }
     std::ostringstream page;
-    page << "{tiles:" << tiles << ",textBuffer:" << WebWindow::kTextBufferLength
+    page << "{tiles:" << KeyTable::kKeys << ",textBuffer:" << WebWindow::kTextBufferLength
          << ",ids:{window:\"" << w.name << "\",tile:\"" << w.tile(0).name << "\",bar:\""
-         << idOf(*bar) << "\",score:\"" << w.control("Lblpisteet").name << "\",menu:\""
-         << w.menu.name << "\",sound:\"" << sound->name << "\",client:\"" << kClient
+         << idOf(w.control("Picture1")) << "\",score:\"" << w.control("Lblpisteet").name
+         << "\",menu:\"" << w.menu.name << "\",sound:\"" << sound->name << "\",client:\"" << kClient
          << "\",menubar:\"" << kMenuBar << "\",ending:\"" << kEnding << "\",typing:\"" << kTyping
          << "\"},commands:{" << commands.str() << "},start:" << static_cast<int>(Command::Start)
          << ",woken:{Early:" << static_cast<int>(WakeUp::Woken::Early)

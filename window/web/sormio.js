@@ -113,10 +113,6 @@
         }
     }
 
-    function barWidth(width) {
-        return width > 0 ? px(span(design.get(bar).left, width)) : "0px";
-    }
-
     function text(which) {
         const bytes = new Uint8Array(memory.buffer, game.sormio_text(which));
         return decoder.decode(bytes.subarray(0, bytes.indexOf(0)));
@@ -178,16 +174,11 @@
     }
 
     function tell(drawn, colours) {
-        if (colours) {
-            for (let t = 0; t < TILES; ++t) {
-                if (tiles[t].sormioColour !== colours[t]) {
-                    const state = text(Text.TileState + t);
-                    if (state) {
-                        tiles[t].setAttribute("aria-description", state);
-                    } else {
-                        tiles[t].removeAttribute("aria-description");
-                    }
-                }
+        for (let t = 0; colours && t < TILES; ++t) {
+            if (tiles[t].sormioColour !== colours[t]) {
+                const state = text(Text.TileState + t);
+                state ? tiles[t].setAttribute("aria-description", state)
+                      : tiles[t].removeAttribute("aria-description");
             }
         }
         const said = drawn & Change.Ending ? text(Text.Ending) : "";
@@ -228,13 +219,10 @@
     }
 
     function show(drawn, colours) {
-        if (colours) {
-            for (let t = 0; t < TILES; ++t) {
-                const colour = colours[t];
-                if (tiles[t].sormioColour !== colour) {
-                    tiles[t].sormioColour = colour;
-                    tiles[t].style.setProperty("--fill", "#" + colour.toString(16).padStart(6, "0"));
-                }
+        for (let t = 0; colours && t < TILES; ++t) {
+            if (tiles[t].sormioColour !== colours[t]) {
+                tiles[t].sormioColour = colours[t];
+                tiles[t].style.setProperty("--fill", "#" + colours[t].toString(16).padStart(6, "0"));
             }
         }
         if (drawn & Change.Score) {
@@ -246,7 +234,7 @@
         }
         const width = drawn & Change.Bar ? game.sormio_bar() : -1;
         if (width >= 0) {
-            bar.style.width = barWidth(width);
+            bar.style.width = width > 0 ? px(span(design.get(bar).left, width)) : "0px";
         }
     }
 
@@ -332,7 +320,7 @@
             return 0;
         }
         let at = Math.max(audio.currentTime, queuedUntil);
-        for (let i = 0; i < n; ++i) {
+        for (let i = 0; i < n; ++i, at += tone.duration) {
             const source = audio.createBufferSource();
             source.buffer = tone;
             source.connect(audio.destination);
@@ -341,7 +329,6 @@
             };
             source.start(at);
             sounding.push(source);
-            at += tone.duration;
         }
         queuedUntil = at;
         return 1;
