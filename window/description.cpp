@@ -42,7 +42,6 @@ WindowDescription describe() {
         {0xC0, 0xC0, 0xC0},
         kWhite,
         {},
-        {},
         {"mnuohjelma",
          "Ohjelma",
          {{{"mnustart", "Käynnistä", 1, Command::Start},
@@ -74,21 +73,12 @@ WindowDescription describe() {
                                    {row.left, row.top, KeyTable::kTileSize, KeyTable::kTileSize},
                                    kTileFont, std::string(1, row.glyph), true, true));
     }
-    const std::size_t credit = w.controls.size();
     w.controls.push_back(label("Label1", -1, {208, 128, 401, 33}, kCreditFont,
                                "TEKIJÄT: SORMIO-TIIMI 2026", false, true));
     w.controls.push_back(
         label("Lblpisteet", -1, {376, 320, 49, 33}, kScoreFont, "0", false, false));
     w.controls.push_back(
         label("Lblotsikko", -1, {16, 8, 769, 129}, kTitleFont, "SORMIO IV", false, true));
-    // Drawn as created, but the credit line over the title, whose last rows it overlaps: its
-    // small script must stay readable, where the title's big letters lose nothing.
-    for (std::size_t i = 0; i < w.controls.size(); ++i) {
-        if (i != credit) {
-            w.drawOrder.push_back(i);
-        }
-    }
-    w.drawOrder.push_back(credit);
     return w;
 }
 
@@ -117,6 +107,24 @@ std::string MenuItem::shortcut() const {
         name += std::to_string(functionKey);
     }
     return name;
+}
+
+const std::vector<std::size_t>& WindowDescription::drawOrder() const {
+    // Drawn as created, but the credit line over the title, whose last rows it overlaps: its
+    // small script must stay readable, where the title's big letters lose nothing. Only the
+    // platforms that draw ask for it (not the page's module, which a phone downloads).
+    static const std::vector<std::size_t> order = [this] {
+        const std::size_t credit = static_cast<std::size_t>(&control("Label1") - controls.data());
+        std::vector<std::size_t> all;
+        for (std::size_t i = 0; i < controls.size(); ++i) {
+            if (i != credit) {
+                all.push_back(i);
+            }
+        }
+        all.push_back(credit);
+        return all;
+    }();
+    return order;
 }
 
 std::string Control::fullName() const {

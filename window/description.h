@@ -95,11 +95,11 @@ struct WindowDescription {
     Rgb tileBorder;
     Rgb barColour;
     std::vector<Control> controls;  // in creation order
-    // Indices into controls, from the bottom up: a control drawn later lies on top.
-    std::vector<std::size_t> drawOrder;
     Menu menu;
 
     const Control& control(std::string_view name) const;
+    // Indices into controls, from the bottom up: a control drawn later lies on top.
+    const std::vector<std::size_t>& drawOrder() const;
     const Control& tile(int index) const;  // 0 <= index < 36
 };
 

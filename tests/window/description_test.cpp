@@ -101,7 +101,7 @@ TEST(WindowDescription, everyControlIsCreatedInOrderWhereAndAsTheWindowShowsIt) 
 
 TEST(WindowDescription, drawsEveryControlOnceAndTheCreditLineOverTheTitle) {
     const WindowDescription& w = windowDescription();
-    std::vector<std::size_t> order = w.drawOrder;
+    std::vector<std::size_t> order = w.drawOrder();
     const auto place = [&](std::string_view name) {
         const auto c = std::find_if(w.controls.begin(), w.controls.end(),
                                     [&](const Control& k) { return k.name == name; });

@@ -144,7 +144,7 @@ void QtWindow::buildControls() {
         }
         label->setVisible(control.visible);
     }
-    for (const std::size_t i : description.drawOrder) {
+    for (const std::size_t i : description.drawOrder()) {
         if (widgets[i] != nullptr) {
             widgets[i]->raise();
         }

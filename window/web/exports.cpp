@@ -3,7 +3,6 @@
 // byte and stays valid until the next call.
 #include <emscripten/emscripten.h>
 
-#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -31,23 +30,27 @@ sormio::Frmsormio& frmsormio() {
 // a key that types nothing.
 sormio::KeyPress keyPressOf(std::u32string_view key, bool keydown) {
     using Name = sormio::KeyPress::Name;
+    static constexpr std::u32string_view kNames[] = {U"Enter", U"Escape", U"Backspace", U"Tab",
+                                                     U"Dead"};
+    static constexpr Name kNamed[] = {Name::Enter, Name::Escape, Name::Backspace, Name::Tab,
+                                      Name::Dead};
     sormio::KeyPress press;
     press.text = key;
-    for (const auto& [name, named] : {std::pair{U"Enter", Name::Enter},
-                                      {U"Escape", Name::Escape},
-                                      {U"Backspace", Name::Backspace},
-                                      {U"Tab", Name::Tab},
-                                      {U"Dead", Name::Dead}}) {
-        if (key == name) {
-            press.name = named;
+    for (std::size_t i = 0; i < std::size(kNames); ++i) {
+        if (key == kNames[i]) {
+            press.name = kNamed[i];
             return press;
         }
     }
-    if (key.size() >= 2 && key.size() <= 3 && key[0] == U'F' &&
-        std::all_of(key.begin() + 1, key.end(),
-                    [](char32_t c) { return c >= U'0' && c <= U'9'; })) {
+    // "F1" to "F99".
+    std::size_t end = 1;
+    int number = 0;
+    for (; end < key.size() && end <= 2 && key[end] >= U'0' && key[end] <= U'9'; ++end) {
+        number = number * 10 + static_cast<int>(key[end] - U'0');
+    }
+    if (key.size() > 1 && key[0] == U'F' && end == key.size()) {
         press.name = Name::Function;
-        press.function = key.size() == 2 ? key[1] - U'0' : (key[1] - U'0') * 10 + key[2] - U'0';
+        press.function = number;
     } else if (keydown && key.size() != 1) {
         press.name = Name::Other;
     }

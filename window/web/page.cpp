@@ -179,8 +179,8 @@ std::string styleSheet(const WindowDescription& w) {
         // Not zoomed into when it takes the focus (a browser does so below 16 px).
         << "#" << kTyping << "{left:0;top:0;padding:0;border:0;font-size:16px;opacity:0}\n";
     // Each control at its place in the description's drawing order: a later one lies on top.
-    for (std::size_t place = 0; place < w.drawOrder.size(); ++place) {
-        const Control& c = w.controls[w.drawOrder[place]];
+    for (std::size_t place = 0; place < w.drawOrder().size(); ++place) {
+        const Control& c = w.controls[w.drawOrder()[place]];
         if (c.kind == ControlKind::Timer) {
             continue;
         }

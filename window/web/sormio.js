@@ -22,7 +22,7 @@
     let audio = null;
     let tone = null;
     let queuedUntil = 0;
-    let sounding = [];
+    let sounding = []; // every tone since the last silence
 
     const tiles = [];
     for (let t = 0; t < TILES; ++t) {
@@ -324,9 +324,6 @@
             const source = audio.createBufferSource();
             source.buffer = tone;
             source.connect(audio.destination);
-            source.onended = () => {
-                sounding = sounding.filter((s) => s !== source);
-            };
             source.start(at);
             sounding.push(source);
         }
@@ -336,8 +333,7 @@
 
     function silence() {
         for (const source of sounding) {
-            source.onended = null;
-            source.stop();
+            source.stop(); // nothing, where it has played
         }
         sounding = [];
         queuedUntil = 0;

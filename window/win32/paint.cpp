@@ -30,7 +30,7 @@ void Win32Window::paintWindow() {
     SetViewportOrgEx(buffer, -area.left, -area.top, nullptr);
     const WindowDescription& description = windowDescription();
     fill(buffer, area, description.background);
-    for (const std::size_t i : description.drawOrder) {
+    for (const std::size_t i : description.drawOrder()) {
         const RECT r = scaledRect(description.controls[i].geometry);
         if (RectVisible(dc, &r)) {  // else outside what needs painting: a turn repaints two tiles
             paintLabel(buffer, i, area);
