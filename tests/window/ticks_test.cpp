@@ -33,7 +33,8 @@ TEST(WakeUp, neverBeforeItsMomentTheTimerEarlyByItsLeadAndAnEarlierOneSetAgain) 
     EXPECT_EQ(wake.woken(0), Woken::Off);
     EXPECT_EQ(wake.set(100 * kMs), 99 * kMs);
     EXPECT_EQ(wake.woken(90 * kMs), Woken::Early) << "a coarse timer";
-    EXPECT_EQ(wake.woken(99 * kMs), Woken::Wait);
+    EXPECT_EQ(wake.woken(98 * kMs - 1), Woken::Early);
+    EXPECT_EQ(wake.woken(98 * kMs), Woken::Wait) << "a lead before its time: set again, no sooner";
     EXPECT_EQ(wake.woken(100 * kMs - 1), Woken::Wait);
     EXPECT_EQ(wake.woken(100 * kMs), Woken::Due);
     EXPECT_EQ(wake.woken(101 * kMs), Woken::Off) << "once";
