@@ -137,15 +137,10 @@ EMSCRIPTEN_KEEPALIVE int sormio_turn_tile() {
     return frmsormio().telling().tile;
 }
 
-// Where a screen reader's focus was told to be: a tile's index, KeyTable::kKeys for the bar and
-// one more for the ending; -1 for nowhere yet.
+// Where a screen reader's focus tells the turn: the tile's index, or KeyTable::kKeys for the bar.
 EMSCRIPTEN_KEEPALIVE int sormio_told() {
-    using Focus = sormio::Telling::Focus;
     const sormio::Telling& telling = frmsormio().telling();
-    return telling.focus == Focus::Tile     ? telling.tile
-           : telling.focus == Focus::Bar    ? sormio::KeyTable::kKeys
-           : telling.focus == Focus::Ending ? sormio::KeyTable::kKeys + 1
-                                            : -1;
+    return telling.focus == sormio::Telling::Focus::Tile ? telling.tile : sormio::KeyTable::kKeys;
 }
 
 // The bar's value as told this turn.

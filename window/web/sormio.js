@@ -122,20 +122,15 @@
     // (a tile or the bar, named by the key to press) and at the end of a game (an element named
     // by how it ended). Nothing else is told mid-game: the bar's value is set once a turn, as
     // a value changing every frame floods a screen reader with events.
-    const toldTo = [...tiles, bar, ending];
+    const toldTo = [...tiles, bar];
+    // Where the last turn was told, while it lasts: the menu gives the focus back there. Not
+    // where the game has moved on to since: that is told with its frame.
+    let turnFocus = null;
     // A game started by a tap is typed on the on-screen keyboard, which stays up only while the
     // focus stays in the field it types into: the focus stays there, and what a screen reader
     // is told is the field's name.
     let onScreen = false;
     let lastPointer = "";
-
-    // Where the game has told the focus to be; null before the module has loaded.
-    function told() {
-        if (onScreen) {
-            return bar.hidden ? null : field;
-        }
-        return game === null ? null : toldTo[game.sormio_told()] ?? null;
-    }
 
     function moveFocus(to) {
         to.focus({ preventScroll: true });
@@ -188,6 +183,7 @@
             // Before the bar hides: a focus lost to the document has its title said first.
             ending.setAttribute("aria-label", said);
             ending.hidden = false;
+            turnFocus = null;
             moveFocus(ending);
         }
         if (drawn & Change.Bar) {
@@ -199,6 +195,9 @@
                     bar.setAttribute("aria-valuenow", game.sormio_told_value());
                 }
                 bar.hidden = !shown;
+            }
+            if (!shown) {
+                turnFocus = null;
             }
         }
     }
@@ -213,8 +212,9 @@
         if (onScreen) {
             field.setAttribute("aria-label", key);
         }
+        turnFocus = onScreen ? field : toldTo[game.sormio_told()];
         if (items.hidden) {
-            moveFocus(told());
+            moveFocus(turnFocus);
         }
     }
 
@@ -381,9 +381,10 @@
     function closeMenu() {
         items.hidden = true;
         menu.setAttribute("aria-expanded", "false");
-        const to = told(); // back to the turn, or to the ending
-        if (to !== null) {
-            moveFocus(to);
+        if (turnFocus !== null) {
+            moveFocus(turnFocus); // back to the turn
+        } else if (!ending.hidden) {
+            moveFocus(ending);
         } else {
             document.activeElement.blur();
         }
