@@ -188,12 +188,4 @@ EMSCRIPTEN_KEEPALIVE const char* sormio_text(int which) {
 EMSCRIPTEN_KEEPALIVE const std::int16_t* sormio_tone() {
     return sormio::Tone::slot().data();
 }
-
-EMSCRIPTEN_KEEPALIVE int sormio_tone_frames() {
-    return static_cast<int>(sormio::Tone::slot().size());
-}
-
-EMSCRIPTEN_KEEPALIVE int sormio_tone_rate() {
-    return sormio::Tone::kRate;
-}
 }

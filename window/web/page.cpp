@@ -15,6 +15,7 @@
 
 #include "description.h"
 #include "reader.h"
+#include "tone.h"
 #include "web_window.h"
 
 namespace {
@@ -349,6 +350,7 @@ std::string script(std::string text) {
          << "\",menu:\"" << w.menu.name << "\",sound:\"" << sound->name << "\",client:\"" << kClient
          << "\",menubar:\"" << kMenuBar << "\",ending:\"" << kEnding << "\",typing:\"" << kTyping
          << "\"},commands:{" << commands.str() << "},start:" << static_cast<int>(Command::Start)
+         << ",tone:{frames:" << Tone::kSlotFrames << ",rate:" << Tone::kRate << "}"
          << ",woken:{Early:" << static_cast<int>(WakeUp::Woken::Early)
          << ",Wait:" << static_cast<int>(WakeUp::Woken::Wait) << "}}";
     return fill("@CHANGE@", change.str()) && fill("@TEXT@", slots.str()) &&

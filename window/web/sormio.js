@@ -296,9 +296,9 @@
                 // The shortest buffer the browser allows (a number below it is raised to it):
                 // Chromium's "interactive" is four times as long.
                 audio = new AudioContext({ latencyHint: 0 });
-                const frames = game.sormio_tone_frames();
+                const { frames, rate } = Page.tone;
                 const samples = new Int16Array(memory.buffer, game.sormio_tone(), frames);
-                tone = audio.createBuffer(1, frames, game.sormio_tone_rate());
+                tone = audio.createBuffer(1, frames, rate);
                 const channel = tone.getChannelData(0);
                 for (let i = 0; i < frames; ++i) {
                     channel[i] = samples[i] / 32768;
