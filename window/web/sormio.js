@@ -190,9 +190,10 @@
             const shown = game.sormio_bar() >= 0;
             if (bar.hidden === shown) {
                 if (shown) {
-                    // Shown with the value it holds: a progress bar without one is read as
-                    // half full, and a screen reader may say so before the turn's key.
-                    bar.setAttribute("aria-valuenow", game.sormio_told_value());
+                    // Shown with its name and value: a progress bar without a value is read as
+                    // half full, and a name that comes only with the focus may be read after it
+                    // (a browser's reader has read the value first, then the key, as it came).
+                    nameBar();
                 }
                 bar.hidden = !shown;
             }
@@ -202,13 +203,18 @@
         }
     }
 
+    // The bar as a screen reader reads it: named by the key to press, with the value told.
+    function nameBar() {
+        bar.setAttribute("aria-label", text(Text.Key));
+        bar.setAttribute("aria-valuenow", game.sormio_told_value());
+    }
+
     function tellTurn() {
         const key = text(Text.Key);
         // Told by the focus coming to it: described as the one to press as well, it would have a
         // screen reader say so too, and a turn is short.
         tiles[game.sormio_turn_tile()]?.removeAttribute("aria-description");
-        bar.setAttribute("aria-label", key);
-        bar.setAttribute("aria-valuenow", game.sormio_told_value());
+        nameBar();
         if (onScreen) {
             field.setAttribute("aria-label", key);
         }
