@@ -70,6 +70,8 @@ def main():
     parser.add_argument("--windows32-exe", help="the 32-bit Windows program")
     parser.add_argument("--wine32-prefix", help="the 32-bit Wine prefix to copy")
     parser.add_argument("--windows32-reader-probe", help="the same reader, for the 32-bit program")
+    parser.add_argument("--windows-paced-exe", help="the Windows program with the harness's clock")
+    parser.add_argument("--windows32-paced-exe", help="the same, 32-bit")
     parser.add_argument("--web", help="the web page's folder")
     parser.add_argument("--out", default=".", help="where a failing case leaves its screenshot")
     parser.add_argument("--shot", help="take a screenshot of a game in progress instead")

@@ -26,21 +26,7 @@ UINT finerTimer(bool on) {
     return call != nullptr ? call(1) : TIMERR_NOCANDO;
 }
 
-std::int64_t counterFrequency() {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return f.QuadPart;
-}
-
 }  // namespace
-
-std::int64_t Alarm::nowNs() {
-    static const std::int64_t frequency = counterFrequency();
-    LARGE_INTEGER c;
-    QueryPerformanceCounter(&c);
-    return c.QuadPart / frequency * 1'000'000'000 +
-           c.QuadPart % frequency * 1'000'000'000 / frequency;
-}
 
 Alarm::Alarm() : wake_(kLeadNs) {
     timer_ = CreateWaitableTimerExW(nullptr, nullptr, kHighResolution, TIMER_ALL_ACCESS);
@@ -86,7 +72,7 @@ void Alarm::set(std::int64_t atNs) {
 
 void Alarm::arm() {
     if (timer_ != nullptr) {
-        const std::int64_t wake = wake_.timerAt() - nowNs();
+        const std::int64_t wake = realNs(wake_.timerAt() - nowNs());
         LARGE_INTEGER due;
         due.QuadPart = -(wake > 0 ? wake / 100 : 0);  // relative, in 100 ns
         SetWaitableTimer(timer_, &due, 0, nullptr, nullptr, FALSE);

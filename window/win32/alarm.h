@@ -32,7 +32,11 @@ class Alarm {
     // come (waiting out the last stretch); false if it is not near yet.
     bool due(std::int64_t& nowNs);
 
+    // The game's clock, in nanoseconds: the performance counter's (clock.cpp, which a test
+    // build replaces with a clock whose pace the harness sets).
     static std::int64_t nowNs();
+    // How long the game's clock takes to run on by ns, in real time.
+    static std::int64_t realNs(std::int64_t ns);
 
   private:
     // The waitable timer, at wake_.timerAt().

@@ -13,7 +13,7 @@ import time
 from .cases import case_startup, cases_of, red_tile, start_turn
 from .common import Failure, L, check, own_env, start_session_bus, wait_for
 from .registry import Run
-from .session import CountsTones
+from .session import CountsTones, GameClock
 from .x11 import X11Session
 
 
@@ -95,11 +95,14 @@ class WineSession(CountsTones, X11Session):
     (keys by xdotool, pictures by xwd), holding the menu bar and the client area. Its tones go
     through Wine's audio to a PulseAudio null sink, where they are counted. Each session runs
     in a copy of the run's Wine prefix, with a Wine server of its own, at the screen's dots per
-    inch that `dpi` gives (96 is 100 %)."""
+    inch that `dpi` gives (96 is 100 %). Where the test build with the harness's clock is
+    given (`paced`), that plays, its pace set as the Linux program's is (session.GameClock)."""
 
-    def __init__(self, game, xprobe, prefix, dpi=96, installer=None, reader_probe=None, bits=64):
+    def __init__(self, game, xprobe, prefix, dpi=96, installer=None, reader_probe=None, bits=64,
+                 paced=None):
         super().__init__(game, xprobe, "pulseaudio")
         self.template, self.dpi, self.scale = prefix, dpi, dpi / 96
+        self.paced = paced
         self.screen = f"{round(1280 * self.scale)}x{round(800 * self.scale)}x24"
         self.installer, self.reader_probe, self.bits = installer, reader_probe, bits
 
@@ -110,10 +113,10 @@ class WineSession(CountsTones, X11Session):
         tried as a 64-bit program made from the same script: the script is what is tested."""
         if args.x86:
             return cls(args.windows32_exe, args.xprobe, args.wine32_prefix, args.dpi, args.installer,
-                       args.windows32_reader_probe, 32)
+                       args.windows32_reader_probe, 32, args.windows32_paced_exe)
         installer = args.installer if runs_32_bit() else args.installer_x64
         return cls(args.windows_exe, args.xprobe, args.wine_prefix, args.dpi, installer,
-                   args.windows_reader_probe)
+                   args.windows_reader_probe, paced=args.windows_paced_exe)
 
     def loader(self):
         return wine_command("wine", self.bits)
@@ -144,11 +147,20 @@ class WineSession(CountsTones, X11Session):
         if self.recorder is None:
             self._start_wine()
         self.started_at = time.monotonic()
-        self.game = self._spawn([self.loader(), self.game_path], stdout=subprocess.DEVNULL,
-                                stderr=subprocess.DEVNULL)
+        self.game = self._spawn([self.loader(), self.paced or self.game_path], env=self.game_env(),
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.window = self.wait_shown()
         wait_for("the first painted frame", self._painted, 10)
         self._focus()
+
+    def game_env(self):
+        """The test build reads its pace from the file that the Linux program's shim reads,
+        named as Wine names it."""
+        if not self.paced:
+            return self.env
+        if self.game_clock is None:
+            self.game_clock = GameClock(None, self.folder, self.pace)
+        return dict(self.env, SORMIO_GAME_CLOCK="Z:" + self.game_clock.path.replace("/", "\\"))
 
     def _start_wine(self):
         prefix = os.path.join(self.folder, "prefix")
