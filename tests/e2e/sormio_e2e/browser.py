@@ -97,12 +97,23 @@ class BrowserSession(CountsTones, Session):
             # player's keys are: dead keys compose there.
             self._focus_window()
         if self.orca:
-            # Orca takes a while over a page that has just loaded, hearing nothing meanwhile:
-            # the page is played once Orca echoes keys there (F3 twice leaves the sounds on).
+            # Orca takes a while over a page that has just loaded, hearing nothing meanwhile,
+            # and keys typed then are never echoed: the page is played once Orca echoes keys
+            # there, typed again until it does (F3 twice leaves the sounds as they were).
             since = time.time()
-            self.key("F3", "F3")
-            wait_for("Orca to echo a key in the page", lambda: any(
-                text.strip() == "F3" for _, text, _ in self.spoken(since)), 30)
+            sent = [0.0]
+
+            def echoed():
+                if any(text.strip() == "F3" for _, text, _ in self.spoken(since)):
+                    return True
+                if time.monotonic() - sent[0] > 3:
+                    self.key("F3", "F3")
+                    sent[0] = time.monotonic()
+                return False
+            try:
+                wait_for("Orca to echo a key in the page", echoed, 30)
+            except Failure as failure:
+                raise Failure(f"{failure}; heard: {self.spoken(since - 10)}")
 
     def serve(self):
         """The page's own server on a free port of the loopback."""
