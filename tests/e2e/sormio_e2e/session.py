@@ -145,6 +145,10 @@ class Session:
         """Whether the game's clock runs slower than the real one."""
         return bool(self.game_clock) and self.game_clock.rate < 1
 
+    def real_seconds(self, seconds):
+        """How long the game's clock takes to run on by `seconds`, in real time."""
+        return seconds / self.game_clock.rate if self.slowed() else seconds
+
     def real_time(self):
         """The game keeps to the real clock from now on, for a case that times it; a session
         may otherwise slow the game's clock down (game_env(), browser.py)."""
