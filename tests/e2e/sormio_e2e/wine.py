@@ -147,9 +147,17 @@ class WineSession(CountsTones, X11Session):
         if self.recorder is None:
             self._start_wine()
         self.started_at = time.monotonic()
-        self.game = self._spawn([self.loader(), self.paced or self.game_path], env=self.game_env(),
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.window = self.wait_shown()
+        # Wine's own errors, to say why a program ended before its window showed.
+        said = os.path.join(self.folder, f"wine-{len(self.procs)}.log")
+        with open(said, "wb") as log:
+            self.game = self._spawn([self.loader(), self.paced or self.game_path],
+                                    env=dict(self.game_env(), WINEDEBUG="-all,err+all"),
+                                    stdout=subprocess.DEVNULL, stderr=log)
+        try:
+            self.window = self.wait_shown()
+        except Failure as failure:
+            with open(said, errors="replace") as log:
+                raise Failure(f"{failure}; Wine said: {log.read()[-2000:]!r}")
         wait_for("the first painted frame", self._painted, 10)
         self._focus()
 
