@@ -59,27 +59,15 @@ double rate() {
     }
 }
 
-std::int64_t counterNs() {
-    static const std::int64_t frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f.QuadPart;
-    }();
-    LARGE_INTEGER c;
-    QueryPerformanceCounter(&c);
-    return c.QuadPart / frequency * 1'000'000'000 +
-           c.QuadPart % frequency * 1'000'000'000 / frequency;
-}
-
 // Only the window's thread reads the game's clock.
-std::int64_t lastReal = counterNs();
+std::int64_t lastReal = Alarm::counterNs();
 std::int64_t lastGame = lastReal;
 double lastRate = rate();
 
 }  // namespace
 
 std::int64_t Alarm::nowNs() {
-    const std::int64_t real = counterNs();
+    const std::int64_t real = Alarm::counterNs();
     lastGame += static_cast<std::int64_t>(static_cast<double>(real - lastReal) * lastRate);
     lastReal = real;
     lastRate = rate();

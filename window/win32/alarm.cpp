@@ -26,7 +26,21 @@ UINT finerTimer(bool on) {
     return call != nullptr ? call(1) : TIMERR_NOCANDO;
 }
 
+std::int64_t counterFrequency() {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return f.QuadPart;
+}
+
 }  // namespace
+
+std::int64_t Alarm::counterNs() {
+    static const std::int64_t frequency = counterFrequency();
+    LARGE_INTEGER c;
+    QueryPerformanceCounter(&c);
+    return c.QuadPart / frequency * 1'000'000'000 +
+           c.QuadPart % frequency * 1'000'000'000 / frequency;
+}
 
 Alarm::Alarm() : wake_(kLeadNs) {
     timer_ = CreateWaitableTimerExW(nullptr, nullptr, kHighResolution, TIMER_ALL_ACCESS);

@@ -37,6 +37,8 @@ class Alarm {
     static std::int64_t nowNs();
     // How long the game's clock takes to run on by ns, in real time.
     static std::int64_t realNs(std::int64_t ns);
+    // The performance counter, in nanoseconds.
+    static std::int64_t counterNs();
 
   private:
     // The waitable timer, at wake_.timerAt().

@@ -101,14 +101,15 @@ class BrowserSession(CountsTones, Session):
             # and keys typed then are never echoed: the page is played once Orca echoes keys
             # there, typed again until it does (F3 twice leaves the sounds as they were).
             since = time.time()
-            sent = [0.0]
+            sent = 0.0
 
             def echoed():
+                nonlocal sent
                 if any(text.strip() == "F3" for _, text, _ in self.spoken(since)):
                     return True
-                if time.monotonic() - sent[0] > 3:
+                if time.monotonic() - sent > 3:
                     self.key("F3", "F3")
-                    sent[0] = time.monotonic()
+                    sent = time.monotonic()
                 return False
             try:
                 wait_for("Orca to echo a key in the page", echoed, 30)
