@@ -18,6 +18,8 @@ from .x11 import X11Session
 
 
 WINE32_LOADER = "/usr/lib/wine/wine"  # from wine32:i386, where the system has i386 packages
+# What Wine prints when one of its processes fails before running any code of its program.
+WINE_START_FAILURES = ("failed to map the shared user data", "failed to start explorer")
 
 
 def wine_command(name, bits=64):
@@ -146,18 +148,29 @@ class WineSession(CountsTones, X11Session):
     def launch(self):
         if self.recorder is None:
             self._start_wine()
-        self.started_at = time.monotonic()
-        # Wine's own errors, to say why a program ended before its window showed.
-        said = os.path.join(self.folder, f"wine-{len(self.procs)}.log")
-        with open(said, "wb") as log:
-            self.game = self._spawn([self.loader(), self.paced or self.game_path],
-                                    env=dict(self.game_env(), WINEDEBUG="-all,err+all"),
-                                    stdout=subprocess.DEVNULL, stderr=log)
-        try:
-            self.window = self.wait_shown()
-        except Failure as failure:
-            with open(said, errors="replace") as log:
-                raise Failure(f"{failure}; Wine said: {log.read()[-2000:]!r}")
+        for attempt in range(3):
+            self.started_at = time.monotonic()
+            # Wine's own errors, to say why a program ended before its window showed.
+            said = os.path.join(self.folder, f"wine-{len(self.procs)}.log")
+            with open(said, "wb") as log:
+                self.game = self._spawn([self.loader(), self.paced or self.game_path],
+                                        env=dict(self.game_env(), WINEDEBUG="-all,err+all"),
+                                        stdout=subprocess.DEVNULL, stderr=log)
+            try:
+                self.window = self.wait_shown()
+                break
+            except Failure as failure:
+                with open(said, errors="replace") as log:
+                    text = log.read()
+                # Now and then (2 starts in about 1,700 here) a process of Wine's own cannot map
+                # the page every Windows process shares at its fixed address, before any of its
+                # code runs; where that was Wine's desktop, the program finds no desktop to open
+                # its window on. Windows has no such failure: Wine is started again, and says so.
+                if attempt == 2 or self.game.poll() is None or not any(
+                        sign in text for sign in WINE_START_FAILURES):
+                    raise Failure(f"{failure}; Wine said: {text[-2000:]!r}")
+                print(f"sormio: Wine failed to start a process of its own, the program is started "
+                      f"again: {text[-600:]!r}", file=sys.stderr)
         wait_for("the first painted frame", self._painted, 10)
         self._focus()
 
