@@ -185,15 +185,23 @@ class WineSession(CountsTones, X11Session):
 
     def _start_wine(self):
         prefix = os.path.join(self.folder, "prefix")
-        # Linked, not copied: Wine replaces the files it changes.
+        # Linked, not copied: nothing in the cases changes a file of Windows' own, and programs
+        # replace the files they write. But the registry is not replaced: Wine's server writes
+        # a registry file that has other links into the file itself (two sessions at once, or
+        # one starting while the last one's server saves at its end, would read each other's
+        # registry half written). So the registry is copied.
         subprocess.run(["cp", "-al", self.template, prefix], check=True, timeout=60)
-        if self.dpi != 96:
-            registry = os.path.join(prefix, "user.reg")
-            with open(registry) as f:
-                text = f.read()
-            os.unlink(registry)  # the template's stays as it is
-            with open(registry, "w") as f:
-                f.write(text + f'\n[Control Panel\\\\Desktop]\n"LogPixels"=dword:{self.dpi:08x}\n')
+        for name in os.listdir(prefix):
+            if name.endswith(".reg"):
+                registry = os.path.join(prefix, name)
+                with open(registry, "rb") as f:
+                    text = f.read()
+                if name == "user.reg" and self.dpi != 96:
+                    text += (f'\n[Control Panel\\\\Desktop]\n'
+                             f'"LogPixels"=dword:{self.dpi:08x}\n').encode()
+                os.unlink(registry)
+                with open(registry, "wb") as f:
+                    f.write(text)
         start_session_bus(self.env, self.folder, self._spawn)
         self.env = wine_env(self.env, prefix)
         self._spawn([wine_command("wineserver"), "-f", "-p"], stdout=subprocess.DEVNULL,
