@@ -1,7 +1,9 @@
 #!/usr/bin/python3
 """Runs the chosen tests of a build again and again, the untimed ones beside one busy loop per
 core and more tests than cores at once, the timed ones (label `timed`) and those that ask for
-the machine to themselves (RUN_SERIAL) alone, and prints how many runs of each passed. A case that does not pass every run has found a race, in the case or
+the machine to themselves (RUN_SERIAL) one at a time beside one busy loop per core at the idle
+scheduling priority (as `tools/check --debian13` runs them beside the builds of the Debian 13
+root), and prints how many runs of each passed. A case that does not pass every run has found a race, in the case or
 in the game. `tools/check --verify` builds first and then runs this.
 
     verify.py BUILD [REGEX] [--runs N] [--base REV] [--jobs J]
@@ -154,11 +156,15 @@ def main():
     passes = {name: 0 for name in chosen}
     cores = os.cpu_count() or 2
     print(f"verify: {len(untimed)} tests {args.runs} times beside {cores} busy loops at -j"
-          f"{args.jobs}, {len(timed)} timed or serial ones {args.runs} times alone", flush=True)
+          f"{args.jobs}, {len(timed)} timed or serial ones {args.runs} times one at a time beside "
+          f"{cores} busy loops at the idle priority", flush=True)
     for lane, names, loaded in (("loaded", untimed, True), ("timed", timed, False)):
         if not names:
             continue
-        loops = [subprocess.Popen(["sh", "-c", "while :; do :; done"]) for _ in range(cores if loaded else 0)]
+        loop = ["sh", "-c", "while :; do :; done"]
+        if not loaded:
+            loop = ["chrt", "--idle", "0", *loop]  # work that gets the cores only when they are idle
+        loops = [subprocess.Popen(loop) for _ in range(cores)]
         try:
             for run in range(1, args.runs + 1):
                 log = os.path.join(logs, f"{lane}-{run}.log")
