@@ -254,9 +254,19 @@ def case_installer(s):
     case_startup(s)
     status, _ = s.close_and_wait()
     check(status == 0, f"the installed program ended with status {status}")
-    s.wine(os.path.join(folder, "Uninstall.exe"), "/S")
-    # The uninstaller runs on from a copy of itself, so that it can remove its own file.
-    wait_for("the uninstaller to finish", lambda: not os.path.exists(folder), 30)
+    # The uninstaller runs on from a copy of itself, so that it can remove its own file: what
+    # Wine says of either, for a failure to name (once in CI the folder was still there at 30 s).
+    said = os.path.join(s.folder, "uninstaller-wine.log")
+    with open(said, "wb") as log:
+        subprocess.run([s.loader(), os.path.join(folder, "Uninstall.exe"), "/S"],
+                       env=dict(s.env, WINEDEBUG="-all,err+all"), stdout=subprocess.DEVNULL,
+                       stderr=log, timeout=120, check=True)
+    try:
+        wait_for("the uninstaller to finish", lambda: not os.path.exists(folder), 30)
+    except Failure as failure:
+        with open(said, errors="replace") as log:
+            text = log.read()
+        raise Failure(f"{failure}; left: {sorted(os.listdir(folder))}; Wine said: {text[-2000:]!r}")
     check(not os.path.exists(link), "the Start-menu entry stays")
     check(s.wine("reg", "query", key, check=False) != 0, "still in the list of programs")
 
