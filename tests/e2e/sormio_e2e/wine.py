@@ -208,10 +208,16 @@ class WineSession(CountsTones, X11Session):
                     stderr=subprocess.DEVNULL)
         self.record_tones()
 
-    def wine(self, *args, check=True):
-        """A Windows command in the session's prefix, waited for."""
-        return subprocess.run([self.loader(), *args], env=self.env, stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL, timeout=120, check=check).returncode
+    def wine(self, *args, check=True, said=None):
+        """A Windows command in the session's prefix, waited for; with `said`, Wine's errors of
+        it and of what it starts are written there."""
+        if said is None:
+            return subprocess.run([self.loader(), *args], env=self.env, stdout=subprocess.DEVNULL,
+                                  stderr=subprocess.DEVNULL, timeout=120, check=check).returncode
+        with open(said, "wb") as log:
+            return subprocess.run([self.loader(), *args], env=dict(self.env, WINEDEBUG="-all,err+all"),
+                                  stdout=subprocess.DEVNULL, stderr=log, timeout=120,
+                                  check=check).returncode
 
     def close(self):
         if "WINEPREFIX" in self.env:
@@ -257,10 +263,7 @@ def case_installer(s):
     # The uninstaller runs on from a copy of itself, so that it can remove its own file: what
     # Wine says of either, for a failure to name (once in CI the folder was still there at 30 s).
     said = os.path.join(s.folder, "uninstaller-wine.log")
-    with open(said, "wb") as log:
-        subprocess.run([s.loader(), os.path.join(folder, "Uninstall.exe"), "/S"],
-                       env=dict(s.env, WINEDEBUG="-all,err+all"), stdout=subprocess.DEVNULL,
-                       stderr=log, timeout=120, check=True)
+    s.wine(os.path.join(folder, "Uninstall.exe"), "/S", said=said)
     try:
         wait_for("the uninstaller to finish", lambda: not os.path.exists(folder), 30)
     except Failure as failure:
