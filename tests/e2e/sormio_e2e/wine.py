@@ -211,13 +211,10 @@ class WineSession(CountsTones, X11Session):
     def wine(self, *args, check=True, said=None):
         """A Windows command in the session's prefix, waited for; with `said`, Wine's errors of
         it and of what it starts are written there."""
-        if said is None:
-            return subprocess.run([self.loader(), *args], env=self.env, stdout=subprocess.DEVNULL,
-                                  stderr=subprocess.DEVNULL, timeout=120, check=check).returncode
-        with open(said, "wb") as log:
-            return subprocess.run([self.loader(), *args], env=dict(self.env, WINEDEBUG="-all,err+all"),
-                                  stdout=subprocess.DEVNULL, stderr=log, timeout=120,
-                                  check=check).returncode
+        env = self.env if said is None else dict(self.env, WINEDEBUG="-all,err+all")
+        with open(said or os.devnull, "wb") as log:
+            return subprocess.run([self.loader(), *args], env=env, stdout=subprocess.DEVNULL,
+                                  stderr=log, timeout=120, check=check).returncode
 
     def close(self):
         if "WINEPREFIX" in self.env:
