@@ -17,6 +17,15 @@ def timed(case):
     return case
 
 
+def quiet(case):
+    """Marks a timed case judged in tenths of a second across several processes (when a screen
+    reader speaks): even work at the idle scheduling priority beside it (a compiler's, dpkg's)
+    delays it past that through what they share besides the cores, so it runs with nothing
+    beside it (ctest label `quiet`)."""
+    case.quiet = True
+    return timed(case)
+
+
 def red_tile(picture):
     red = picture.tiles(L.target)
     if len(red) != 1:
@@ -177,17 +186,39 @@ def case_keys_before_start(s):
     before = s.picture().region(0, 0, L.client_w, L.client_h)
     moment = s.mark()
     # F1 last: once its turn shows, the keys before it have been handled, and every picture
-    # until then is the start screen as it was.
+    # until then is the start screen as it was, or it on the way to F1's turn where the window
+    # system shows the turn's parts one after another (under Wine the bar is a window of its
+    # own): new in the bar, the score and at most one red tile, nothing else.
     s.key("e", "0", "space", "Return", "a", "F1")
 
     def started():
         p = s.picture()
-        check(turn_shown(p) or p.region(0, 0, L.client_w, L.client_h) == before,
-              "keys before Start changed the picture")
-        return p if turn_shown(p) else None
+        if turn_shown(p):
+            return p
+        check(only_turn_drawn(before, p), "keys before Start changed the picture")
+        return None
     wait_for("Start after the keys", started, 10)
     s.heard_all()
     check(s.bells_after(moment) == 0, "keys before Start rang the bell")
+
+
+def only_turn_drawn(before, p):
+    """Whether picture p differs from the pixels `before` only where a turn is drawn."""
+    now = p.region(0, 0, L.client_w, L.client_h)
+    if now == before:
+        return True
+    red = p.tiles(L.target)
+    if len(red) > 1:
+        return False
+    _, _, _, bar_height = L.bar_box
+    places = [L.score_box, (L.bar_left, L.bar_row - 1, L.client_w, L.bar_row + bar_height + 1)]
+    places += [(left, top, left + L.tile_size, top + L.tile_size)
+               for _, left, top in (L.tiles[t] for t in red)]
+    for i in (i for i, (a, b) in enumerate(zip(before, now)) if a != b):
+        x, y = i % L.client_w, i // L.client_w
+        if not any(x0 <= x < x1 and y0 <= y < y1 for x0, y0, x1, y1 in places):
+            return False
+    return True
 
 
 def case_close(s):
@@ -280,7 +311,7 @@ def case_dead_keys(s):
         check(s.settle_bells(moment, 19) == 19, f"´ then {L.tiles[target][0]} was no game over")
 
 
-@timed
+@quiet
 def case_spoken(s):
     """Played by ear with Orca, judged by when each utterance starts to be heard: the key at
     Start the first thing heard, within 0.3 s (in a page, of Orca's echo of F1, which it does

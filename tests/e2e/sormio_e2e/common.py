@@ -57,7 +57,8 @@ class Layout:
         self.tiles = [(glyph, left, top) for glyph, (left, top, _, _) in d["tiles"]]
         self.tile_size = d["tiles"][0][1][2]
         controls = d["controls"]
-        self.bar_left, self.bar_row, self.bar_width, _ = controls["Picture1"]
+        self.bar_box = controls["Picture1"]
+        self.bar_left, self.bar_row, self.bar_width, _ = self.bar_box
         box = lambda r: (r[0], r[1], r[0] + r[2], r[1] + r[3])
         self.score_box = box(controls["Lblpisteet"])
         # The title and the credit line overlap: each is looked for where the other is not.
