@@ -3,8 +3,9 @@
 core and more tests than cores at once, the timed ones (label `timed`) and those that ask for
 the machine to themselves (RUN_SERIAL) one at a time beside one busy loop per core at the idle
 scheduling priority (as `tools/check --debian13` runs them beside the builds of the Debian 13
-root), and prints how many runs of each passed. A case that does not pass every run has found a race, in the case or
-in the game. `tools/check --verify` builds first and then runs this.
+root), those labelled `quiet` with nothing beside them, and prints how many runs of each
+passed. A case that does not pass every run has found a race, in the case or in the game.
+`tools/check --verify` builds first and then runs this.
 
     verify.py BUILD [REGEX] [--runs N] [--base REV] [--jobs J]
 
@@ -51,7 +52,8 @@ def listed_tests(build):
         command = t.get("command", [])
         session = command[command.index("--session") + 1] if "--session" in command else None
         alone = "alone" in props.get("LABELS", [])  # the timed ones and the serial ones
-        tests.append({"name": t["name"], "alone": alone,
+        quiet = "quiet" in props.get("LABELS", [])
+        tests.append({"name": t["name"], "alone": alone, "quiet": quiet,
                       "session": session, "case": command[-1] if session else None})
     return tests
 
@@ -150,21 +152,25 @@ def main():
         print("verify: no test chosen")
         return 0
     timed = {t["name"] for t in tests if t["alone"] and t["name"] in chosen}
+    quiet = {t["name"] for t in tests if t["quiet"] and t["name"] in chosen}
     untimed = chosen - timed
+    timed -= quiet
     logs = os.path.join(args.build, "verify")
     os.makedirs(logs, exist_ok=True)
     passes = {name: 0 for name in chosen}
     cores = os.cpu_count() or 2
     print(f"verify: {len(untimed)} tests {args.runs} times beside {cores} busy loops at -j"
           f"{args.jobs}, {len(timed)} timed or serial ones {args.runs} times one at a time beside "
-          f"{cores} busy loops at the idle priority", flush=True)
-    for lane, names, loaded in (("loaded", untimed, True), ("timed", timed, False)):
+          f"{cores} busy loops at the idle priority, {len(quiet)} quiet ones {args.runs} times "
+          f"with nothing beside them", flush=True)
+    busy = ["sh", "-c", "while :; do :; done"]
+    idle = ["chrt", "--idle", "0", *busy]  # work that gets the cores only when they are idle
+    for lane, names, loop in (("loaded", untimed, busy), ("timed", timed, idle),
+                              ("quiet", quiet, None)):
         if not names:
             continue
-        loop = ["sh", "-c", "while :; do :; done"]
-        if not loaded:
-            loop = ["chrt", "--idle", "0", *loop]  # work that gets the cores only when they are idle
-        loops = [subprocess.Popen(loop) for _ in range(cores)]
+        loaded = lane == "loaded"
+        loops = [subprocess.Popen(loop) for _ in range(cores)] if loop else []
         try:
             for run in range(1, args.runs + 1):
                 log = os.path.join(logs, f"{lane}-{run}.log")
@@ -181,7 +187,8 @@ def main():
     width = len(str(args.runs))
     for name in sorted(chosen):
         mark = "" if passes[name] == args.runs else "   <- not done"
-        print(f"{passes[name]:>{width}}/{args.runs} {name}{' (alone)' if name in timed else ''}{mark}")
+        lane = " (quiet)" if name in quiet else " (alone)" if name in timed else ""
+        print(f"{passes[name]:>{width}}/{args.runs} {name}{lane}{mark}")
     short = [n for n in chosen if passes[n] < args.runs]
     print(f"verify: {len(chosen) - len(short)} of {len(chosen)} tests passed {args.runs} runs in {args.runs}")
     return 1 if short else 0

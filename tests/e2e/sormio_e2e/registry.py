@@ -8,7 +8,8 @@ import shutil
 class Run:
     """Cases run in one kind of session (`session`, a key of some module's SESSIONS) with some
     options: ctest names them e2e.NAME.CASE (e2e.CASE where the name is empty). A case marked
-    timed (cases.timed) is labelled so and runs with the machine to itself, as does one in
+    timed (cases.timed) is labelled so and runs with the machine to itself (one marked quiet,
+    with no work at all beside it), as does one in
     `serial`, which others beside it would slow past what it waits for. `needs` lists programs (a name on the PATH or a path) and
     Python modules ("py:NAME") without which they cannot run; `builds` the programs of this
     project they play (linux, windows64, web, installer); `when` a further condition on what
@@ -33,8 +34,10 @@ class Run:
         """Its tests as CMake registers them; `cases` every case by name."""
         for case in self.cases:
             timed = getattr(cases[case], "timed", False)
+            quiet = getattr(cases[case], "quiet", False)
             yield {"name": ".".join(p for p in ("e2e", self.name, case) if p),
-                   "labels": self.labels + ["timed"] * timed, "timeout": self.timeout,
+                   "labels": self.labels + ["timed"] * timed + ["quiet"] * quiet,
+                   "timeout": self.timeout,
                    "fixtures": self.fixtures, "serial": timed or case in self.serial,
                    "args": ["--session", self.session, *self.options, case]}
 
