@@ -9,9 +9,9 @@ class Run:
     """Cases run in one kind of session (`session`, a key of some module's SESSIONS) with some
     options: ctest names them e2e.NAME.CASE (e2e.CASE where the name is empty). A case marked
     timed (cases.timed) is labelled so and runs with the machine to itself (one marked quiet,
-    with no work at all beside it), as does one in
-    `serial`, which others beside it would slow past what it waits for. `needs` lists programs (a name on the PATH or a path) and
-    Python modules ("py:NAME") without which they cannot run; `builds` the programs of this
+    with no work at all beside it), as does one in `serial`, which others beside it would slow
+    past what it waits for. `needs` lists programs (a name on the PATH or a path) and Python
+    modules ("py:NAME") without which they cannot run; `builds` the programs of this
     project they play (linux, windows64, web, installer); `when` a further condition on what
     the build says (--qt, the version of Qt the Linux program is built with)."""
 
