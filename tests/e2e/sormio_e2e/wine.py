@@ -107,6 +107,7 @@ class WineSession(CountsTones, X11Session):
         self.paced = paced
         self.screen = f"{round(1280 * self.scale)}x{round(800 * self.scale)}x24"
         self.installer, self.reader_probe, self.bits = installer, reader_probe, bits
+        self.linked = None  # where the session's prefix is, linked to the template
 
     @classmethod
     def from_args(cls, args):
@@ -184,12 +185,15 @@ class WineSession(CountsTones, X11Session):
         return dict(self.env, SORMIO_GAME_CLOCK="Z:" + self.game_clock.path.replace("/", "\\"))
 
     def _start_wine(self):
-        prefix = os.path.join(self.folder, "prefix")
-        # Linked, not copied: nothing in the cases changes a file of Windows' own, and programs
-        # replace the files they write. But the registry is not replaced: Wine's server writes
-        # a registry file that has other links into the file itself (two sessions at once, or
-        # one starting while the last one's server saves at its end, would read each other's
-        # registry half written). So the registry is copied.
+        # Linked, not copied (the template is 700 MB): nothing in the cases changes a file of
+        # Windows' own, and programs replace the files they write. So it is made beside the
+        # template, on its file system, not in the session's folder, which may be on another (a
+        # /tmp in memory, as Debian 13 has by default). But the registry is not replaced: Wine's
+        # server writes a registry file that has other links into the file itself (two sessions
+        # at once, or one starting while the last one's server saves at its end, would read each
+        # other's registry half written). So the registry is copied.
+        self.linked = tempfile.mkdtemp(prefix="sormio-e2e-", dir=os.path.dirname(self.template))
+        prefix = os.path.join(self.linked, "prefix")
         subprocess.run(["cp", "-al", self.template, prefix], check=True, timeout=60)
         for name in os.listdir(prefix):
             if name.endswith(".reg"):
@@ -220,6 +224,8 @@ class WineSession(CountsTones, X11Session):
         if "WINEPREFIX" in self.env:
             subprocess.run([wine_command("wineserver"), "-k"], env=self.env, timeout=30)
         super().close()
+        if self.linked:
+            shutil.rmtree(self.linked, ignore_errors=True)
 
 
 def pe_machine(path):
